@@ -1,0 +1,23 @@
+// Bounded text operations on the launcher's fixed MAX_PATH buffers.
+#include "rookmini.h"
+
+#include <wchar.h>
+
+bool AppendPath(WCHAR (&buffer)[MAX_PATH], const WCHAR* text)
+{
+    size_t used = wcsnlen(buffer, MAX_PATH);
+    size_t extra = wcslen(text);
+    if (used >= MAX_PATH || extra >= MAX_PATH - used)
+        return false;
+    wmemcpy(buffer + used, text, extra + 1);
+    return true;
+}
+
+bool CutAtLastBackslash(WCHAR* text)
+{
+    WCHAR* last = wcsrchr(text, L'\\');
+    if (!last)
+        return false;
+    *last = L'\0';
+    return true;
+}

@@ -1,0 +1,68 @@
+// The launcher's shared declarations: the process-wide state, the built-in
+// URLs, and the functions that one subsystem hands to another. Every source
+// file of the launcher includes this header, so it stays small.
+#pragma once
+
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#include <windows.h>
+
+#include <atomic>
+
+// ---- Process-wide state (defined in state.cpp) ------------------------------
+
+// Recorded first thing at start-up; dialogs, icons and the bitmap load from it.
+extern HINSTANCE g_hInstance;
+
+// Built by install mode before the progress dialog opens; read by the
+// download worker and the installer file writer.
+extern WCHAR g_szStagingFolder[MAX_PATH];
+extern WCHAR g_szInstallerPath[MAX_PATH];
+
+// Set by the progress dialog's Cancel; polled and cleared by the fetch.
+extern std::atomic<bool> g_bCancel;
+// Set by the progress dialog's Cancel; never cleared.
+extern std::atomic<bool> g_bCancelledByUser;
+
+// The open progress dialog, or null. Set and cleared on the main thread; the
+// worker reads it only while the dialog is guaranteed to exist.
+extern std::atomic<HWND> g_hProgressDialog;
+
+// ---- Built-in URLs (defined in state.cpp) -----------------------------------
+
+extern const WCHAR kVersionManifestUrl[];  // download host, the version manifest
+extern const WCHAR kFullInstallerUrl[];    // web host, the full installer
+extern const WCHAR kUpdatePageUrl[];       // web host, the update page
+extern const WCHAR kSupportPageUrl[];      // web host, the csc.exe troubleshooting section
+
+// ---- Shared helpers ---------------------------------------------------------
+
+// Formats with wvsprintfW into a zero-filled 1536-character buffer and sends
+// the line to the debugger output.
+void DebugLog(const WCHAR* format, ...);
+
+// Starts a program or opens a document through the shell; elevation is asked
+// for only from Windows 6 on. True when the shell accepted the request.
+bool LaunchProgram(bool elevate, const WCHAR* file, const WCHAR* directory,
+                   const WCHAR* parameters);
+
+// ---- Hand-over points of the start-up sequence ------------------------------
+
+bool CheckDotNetPrerequisite();    // .NET Framework and operating-system gate
+bool CheckCompilerHijack();        // csc.exe Image File Execution Options gate
+void RunUpdateGate(DWORD startTick);
+void RunInstallMode();
+
+// ---- Fixed-buffer text ------------------------------------------------------
+
+// Appends text to a MAX_PATH buffer. When the result would not fit, the buffer
+// is left unchanged and the answer is false: callers treat such a path as
+// unavailable instead of cutting it.
+bool AppendPath(WCHAR (&buffer)[MAX_PATH], const WCHAR* text);
+
+// Ends the text at its last backslash; false (text unchanged) when it has none.
+bool CutAtLastBackslash(WCHAR* text);

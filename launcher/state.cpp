@@ -1,0 +1,20 @@
+// The launcher's process-wide variables with their initial values, and the
+// built-in URLs on the maker's two hosts.
+#include "rookmini.h"
+
+HINSTANCE g_hInstance = nullptr;
+WCHAR g_szStagingFolder[MAX_PATH] = L"";
+WCHAR g_szInstallerPath[MAX_PATH] = L"";
+std::atomic<bool> g_bCancel(false);
+std::atomic<bool> g_bCancelledByUser(false);
+std::atomic<HWND> g_hProgressDialog(nullptr);
+
+// The maker's hosts. They live under the reserved .example domain: the names
+// of the maker and its product are placeholders of ours.
+#define DOWNLOAD_HOST L"download.corvidapp.example"
+#define WEB_HOST L"www.corvidapp.example"
+
+const WCHAR kVersionManifestUrl[] = L"http://" DOWNLOAD_HOST L"/update/meridian_version.txt";
+const WCHAR kFullInstallerUrl[] = L"http://" WEB_HOST L"/downloads/corvidapp/pc/full";
+const WCHAR kUpdatePageUrl[] = L"http://" WEB_HOST L"/meridian_update.asp";
+const WCHAR kSupportPageUrl[] = L"http://" WEB_HOST L"/support#app-troubleshooting-csc";
