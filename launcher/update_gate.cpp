@@ -1,7 +1,200 @@
-// The update gate of launch mode. Placeholder until the gate is built: it
-// returns at once.
-#include "rookmini.h"
+// The update gate of launch mode: after the App has been started, reads the
+// installed Meridian build (registry, else the platform client's INI file),
+// fetches the minimum build from the version manifest and, when the
+// installation is too old, ends the App's processes and offers the update
+// page in the browser. Nothing is shown unless an update is required.
+#include "update_gate.h"
 
-void RunUpdateGate(DWORD)
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+static const WCHAR kRegistryKey[] = L"SOFTWARE\\Ironbark\\ComponentManager";
+static const WCHAR kRegistryValue[] = L"MeridianVersion";
+static const WCHAR kIniTail[] = L"\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
+static const char kManifestKey[] = "Minimum Supported Meridian Version: ";
+static const WCHAR kTaskKill[] = L"\\system32\\taskkill.exe";
+static const WCHAR* const kTaskKillParameters[] = {
+    L"/f /im CorvidApp.exe",
+    L"/f /im CorvidNow.exe",
+    L"/f /im RookNative.exe",
+};
+static const DWORD kKillDelay = 500;  // milliseconds from the App's start
+
+template <typename Char>
+static int DecimalClampedOf(const Char* text)
 {
+    const Char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    // Accumulate up to one past the limit, then stop growing: the digits that
+    // follow cannot bring the number back into range.
+    const long long limit = negative ? 2147483648LL : 2147483647LL;
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > limit)
+            value = limit;
+    }
+    return static_cast<int>(negative ? -value : value);
 }
+
+int DecimalClamped(const char* text)
+{
+    return DecimalClampedOf(text);
+}
+
+int DecimalClamped(const WCHAR* text)
+{
+    return DecimalClampedOf(text);
+}
+
+int BuildFromIniVersion(const WCHAR* version)
+{
+    const WCHAR* lastStop = wcsrchr(version, L'.');
+    return DecimalClamped(lastStop ? lastStop + 1 : version);
+}
+
+int ParseManifestMinimum(char* text, void (*log)(const WCHAR* format, ...))
+{
+    char* key = strstr(text, kManifestKey);
+    if (!key) {
+        log(L"RookMini: Could not parse version string. '%S'", text);
+        return 0;
+    }
+    char* number = key + strlen(kManifestKey);
+    char* stop = strchr(number, '.');
+    if (!stop) {
+        log(L"RookMini: Could not parse version string (2). '%S'", text);
+        return 0;
+    }
+    *stop = '\0';
+    int minimum = DecimalClamped(number);
+    if (minimum != 0 || number[0] != '0')
+        log(L"RookMini: Minimum version '%i'", minimum);
+    return minimum;
+}
+
+UpdateDecision DecideUpdate(int installed, int minimum)
+{
+    if (installed >= minimum)
+        return kNoUpdate;
+    if (installed < 0)
+        return kBetaInstalled;
+    return kUpdateRequired;
+}
+
+int ProbeInstalledVersionOn(const UpdateGatePlatform& os)
+{
+    int version = kVersionNotRead;
+    HKEY key = nullptr;
+    // Opened or not is judged by the handle, not by the code returned.
+    os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &key);
+    if (key) {
+        DWORD size = sizeof(version);
+        os.RegQueryValueExW(key, kRegistryValue, nullptr, nullptr,
+                            reinterpret_cast<LPBYTE>(&version), &size);
+        os.RegCloseKey(key);
+    }
+    if (version != kVersionNotRead) {
+        os.DebugLog(L"RookMini: Version %i (Registry)", version);
+        return version;
+    }
+
+    WCHAR iniPath[MAX_PATH] = L"";
+    WCHAR value[200] = L"";
+    os.SHGetSpecialFolderPathW(nullptr, iniPath, CSIDL_COMMON_APPDATA, TRUE);
+    if (iniPath[0] != L'\0' && AppendPath(iniPath, kIniTail))
+        os.GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value,
+                                    sizeof(value) / sizeof(value[0]), iniPath);
+    if (value[0] == L'\0')
+        return 0;
+    version = BuildFromIniVersion(value);
+    os.DebugLog(L"RookMini: Version %i (Ini)", version);
+    return version;
+}
+
+// Fetches the manifest and answers the minimum build it publishes, 0 when it
+// was not fetched or not understood.
+static int FetchMinimum(const UpdateGatePlatform& os)
+{
+    BYTE* body = nullptr;
+    DWORD length = 0;
+    os.FetchUrl(kVersionManifestUrl, &body, &length, nullptr);
+    if (!body)
+        return 0;
+    int minimum = 0;
+    // A terminated copy; a block of length 0 is parsed as the empty text.
+    char* text = static_cast<size_t>(length) <= static_cast<size_t>(-1) - 2
+                     ? static_cast<char*>(os.malloc(static_cast<size_t>(length) + 2))
+                     : nullptr;
+    if (text) {
+        memcpy(text, body, length);
+        text[length] = '\0';
+        text[length + 1] = '\0';
+        minimum = ParseManifestMinimum(text, os.DebugLog);
+        os.free(text);
+    }
+    os.free(body);
+    return minimum;
+}
+
+// Ends the App's processes and asks whether to open the update page.
+static void OfferUpdate(const UpdateGatePlatform& os, DWORD startTick)
+{
+    // Give the App at least half a second between its start and the kill.
+    DWORD elapsed = os.GetTickCount() - startTick;
+    if (elapsed < kKillDelay)
+        os.Sleep(kKillDelay - elapsed);
+
+    WCHAR taskKill[MAX_PATH] = L"";
+    UINT folderLength = os.GetWindowsDirectoryW(taskKill, MAX_PATH);
+    if (folderLength >= MAX_PATH)
+        taskKill[0] = L'\0';  // did not fit: nothing usable was written
+    if (AppendPath(taskKill, kTaskKill)) {
+        for (const WCHAR* parameters : kTaskKillParameters)
+            os.ShellExecuteW(nullptr, nullptr, taskKill, parameters, L"", SW_HIDE);
+    }
+
+    int answer = os.MessageBoxW(
+        nullptr, L"A Corvid App update is required.\n\nWould you like to get this update now?",
+        L"Corvid App", MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
+    if (answer == IDYES)
+        os.ShellExecuteW(nullptr, nullptr, kUpdatePageUrl, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void RunUpdateGateOn(const UpdateGatePlatform& os, DWORD startTick)
+{
+    int installed = ProbeInstalledVersionOn(os);
+    int minimum = FetchMinimum(os);
+    switch (DecideUpdate(installed, minimum)) {
+    case kNoUpdate:
+        break;
+    case kBetaInstalled:
+        os.DebugLog(L"RookMini: Using Beta of the Corvid App");
+        break;
+    case kUpdateRequired:
+        OfferUpdate(os, startTick);
+        break;
+    }
+}
+
+int ProbeInstalledVersion()
+{
+    return ProbeInstalledVersionOn(kWin32UpdateGate);
+}
+
+void RunUpdateGate(DWORD startTick)
+{
+    RunUpdateGateOn(kWin32UpdateGate, startTick);
+}
+
+const UpdateGatePlatform kWin32UpdateGate = {
+    ::RegOpenKeyExW, ::RegQueryValueExW, ::RegCloseKey, ::SHGetSpecialFolderPathW,
+    ::GetPrivateProfileStringW, ::GetTickCount, ::Sleep, ::GetWindowsDirectoryW,
+    ::ShellExecuteW, ::MessageBoxW, ::FetchUrl, ::DebugLog, ::malloc, ::free,
+};
