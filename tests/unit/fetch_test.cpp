@@ -1,0 +1,499 @@
+// FetchUrl against a scripted WinINet and heap: every outcome with its lines,
+// the request sizes, progress reports, cancellation, the growth of the block
+// without a Content-Length and the closing of the handles.
+#include "net/fetch_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <stdarg.h>
+#include <stdlib.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Script {
+    bool openFails = false;
+    bool canonFails = false;
+    bool openUrlFails = false;
+    bool statusQueryFails = false;
+    DWORD status = 200;
+    bool lengthQueryFails = false;
+    DWORD contentLength = 0;  // 0: the response has none
+    DWORD bodySize = 0;       // what the server sends, maybe more than announced
+    DWORD perRead = kReadChunk;
+    int readFailsAt = 0;      // 1-based read call that fails; 0 never
+    int cancelAtRead = 0;     // 1-based read call during which Cancel is pressed
+    bool mallocFails = false;
+    int reallocFailsAt = 0;   // 1-based realloc call that fails; 0 never
+};
+
+HINTERNET const kInternet = reinterpret_cast<HINTERNET>(0x1000);
+HINTERNET const kRequest = reinterpret_cast<HINTERNET>(0x2000);
+
+Script s;
+DWORD served;
+int reads, reallocs;
+std::vector<std::wstring> lines;  // "D " direct, "L " through the log
+std::vector<std::string> closes;
+std::vector<DWORD> requests;
+std::vector<size_t> mallocSizes, reallocSizes;
+std::vector<std::pair<int, int>> progressCalls;
+std::wstring openedUrl, agent;
+DWORD openFlags, openAccess, canonLength, canonFlags;
+bool internetOpened;
+BYTE* liveBlock;
+size_t liveSize;
+int liveBlocks;
+bool readOutsideBlock;
+
+BYTE Pattern(DWORD i) { return static_cast<BYTE>(i * 7 + 3); }
+
+HINTERNET WINAPI FakeOpen(LPCWSTR a, DWORD acc, LPCWSTR, LPCWSTR, DWORD)
+{
+    internetOpened = true;
+    agent = a;
+    openAccess = acc;
+    return s.openFails ? nullptr : kInternet;
+}
+
+BOOL WINAPI FakeCanonicalize(LPCWSTR, LPWSTR buffer, LPDWORD length, DWORD flags)
+{
+    canonLength = *length;
+    canonFlags = flags;
+    wcscpy(buffer, L"http://rewritten.example/");
+    return !s.canonFails;
+}
+
+HINTERNET WINAPI FakeOpenUrl(HINTERNET internet, LPCWSTR url, LPCWSTR, DWORD, DWORD flags,
+                             DWORD_PTR)
+{
+    EXPECT_EQ(kInternet, internet);
+    openedUrl = url;
+    openFlags = flags;
+    return s.openUrlFails ? nullptr : kRequest;
+}
+
+BOOL WINAPI FakeQuery(HINTERNET request, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD)
+{
+    EXPECT_EQ(kRequest, request);
+    EXPECT_EQ(4u, *length);
+    if (level == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER)) {
+        if (s.statusQueryFails)
+            return FALSE;
+        *static_cast<DWORD*>(buffer) = s.status;
+        return TRUE;
+    }
+    EXPECT_EQ(static_cast<DWORD>(HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER), level);
+    if (s.lengthQueryFails || !s.contentLength) {
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return FALSE;
+    }
+    *static_cast<DWORD*>(buffer) = s.contentLength;
+    return TRUE;
+}
+
+BOOL WINAPI FakeRead(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
+{
+    EXPECT_EQ(kRequest, file);
+    ++reads;
+    requests.push_back(toRead);
+    BYTE* at = static_cast<BYTE*>(buffer);
+    if (at < liveBlock || at + toRead > liveBlock + liveSize)
+        readOutsideBlock = true;
+    if (reads == s.cancelAtRead)
+        g_bCancel = true;
+    if (reads == s.readFailsAt)
+        return FALSE;
+    DWORD n = s.bodySize - served;
+    if (n > toRead)
+        n = toRead;
+    if (n > s.perRead)
+        n = s.perRead;
+    for (DWORD i = 0; i < n; ++i)
+        at[i] = Pattern(served + i);
+    served += n;
+    *read = n;
+    return TRUE;
+}
+
+BOOL WINAPI FakeClose(HINTERNET handle)
+{
+    closes.push_back(handle == kRequest ? "url" : handle == kInternet ? "internet" : "other");
+    return TRUE;
+}
+
+void WINAPI FakeOutput(LPCWSTR text) { lines.push_back(std::wstring(L"D ") + text); }
+
+void FakeLog(const WCHAR* format, ...)
+{
+    WCHAR line[1536] = {0};
+    va_list args;
+    va_start(args, format);
+    wvsprintfW(line, format, args);
+    va_end(args);
+    lines.push_back(std::wstring(L"L ") + line);
+}
+
+void* FakeMalloc(size_t size)
+{
+    mallocSizes.push_back(size);
+    if (s.mallocFails)
+        return nullptr;
+    liveBlock = static_cast<BYTE*>(malloc(size));
+    liveSize = size;
+    ++liveBlocks;
+    return liveBlock;
+}
+
+void* FakeRealloc(void* block, size_t size)
+{
+    EXPECT_EQ(liveBlock, block);
+    reallocSizes.push_back(size);
+    if (++reallocs == s.reallocFailsAt)
+        return nullptr;
+    liveBlock = static_cast<BYTE*>(realloc(block, size));
+    liveSize = size;
+    return liveBlock;
+}
+
+void FakeFree(void* block)
+{
+    EXPECT_EQ(liveBlock, block);
+    free(block);
+    liveBlock = nullptr;
+    liveSize = 0;
+    --liveBlocks;
+}
+
+LRESULT RecordProgress(int position, int total)
+{
+    progressCalls.push_back({position, total});
+    return 0;
+}
+
+const FetchPlatform kFake = {FakeOpen,   FakeCanonicalize, FakeOpenUrl, FakeQuery,
+                             FakeRead,   FakeClose,        FakeOutput,  FakeLog,
+                             FakeMalloc, FakeRealloc,      FakeFree};
+
+struct Outcome {
+    bool result;
+    BYTE* body;
+    DWORD length;
+};
+
+Outcome Fetch(const Script& script, const WCHAR* url = L"http://127.0.0.1/file",
+            FetchProgressCallback progress = nullptr)
+{
+    s = script;
+    served = 0;
+    reads = reallocs = 0;
+    lines.clear();
+    closes.clear();
+    requests.clear();
+    mallocSizes.clear();
+    reallocSizes.clear();
+    progressCalls.clear();
+    openedUrl.clear();
+    internetOpened = false;
+    liveBlock = nullptr;
+    liveSize = 0;
+    liveBlocks = 0;
+    readOutsideBlock = false;
+    Outcome o;
+    o.body = reinterpret_cast<BYTE*>(1);
+    o.length = 12345;
+    o.result = FetchUrlOn(kFake, url, &o.body, &o.length, progress);
+    return o;
+}
+
+// Checks that the handed-over bytes are the ones the server sent, in order.
+void ExpectBody(const Outcome& o)
+{
+    for (DWORD i = 0; i < o.length; ++i)
+        if (o.body[i] != Pattern(i)) {
+            ADD_FAILURE() << "body differs at byte " << i;
+            return;
+        }
+}
+
+const WCHAR kZero[] = L"D RookMini: Download error, 0 bytes downloaded\n";
+
+struct OutcomeCase {
+    const char* label;
+    Script script;
+    const WCHAR* url;
+    std::vector<std::wstring> lines;
+    bool result;
+    DWORD length;
+    std::vector<std::string> closes;
+    bool cancelAfter;
+};
+
+Script With(void (*edit)(Script&))
+{
+    Script script;
+    edit(script);
+    return script;
+}
+
+const std::vector<std::string> kBoth = {"url", "internet"};
+const std::vector<std::string> kInternetOnly = {"internet"};
+
+}  // namespace
+
+TEST(FetchUrl, EveryOutcomeWritesItsLinesAndHandsOverWhatItSays)
+{
+    const WCHAR* other = L"http://127.0.0.1/other";
+    const OutcomeCase cases[] = {
+        {"InternetOpenW fails", With([](Script& x) { x.openFails = true; }), other,
+         {L"D RookMini: Internet Unavailable"}, false, 0, {}, false},
+        {"canonicalisation fails", With([](Script& x) { x.canonFails = true; }), other,
+         {L"D RookMini: Failed expanding URL"}, false, 0, kInternetOnly, false},
+        {"InternetOpenUrlW fails", With([](Script& x) { x.openUrlFails = true; }), other,
+         {L"D RookMini: Failed opening URL"}, false, 0, kInternetOnly, false},
+        {"404 for the installer", With([](Script& x) { x.status = 404; }), kFullInstallerUrl,
+         {L"L RookMini: 404 Not Found - Setup Exe"}, false, 0, kBoth, false},
+        {"404 for the manifest", With([](Script& x) { x.status = 404; }), kVersionManifestUrl,
+         {L"L RookMini: 404 Not Found - Version Info"}, false, 0, kBoth, false},
+        {"404 for another URL", With([](Script& x) { x.status = 404; }), other,
+         {L"L RookMini: 404 Not Found - http://127.0.0.1/other"}, false, 0, kBoth, false},
+        {"500 for the installer", With([](Script& x) { x.status = 500; }), kFullInstallerUrl,
+         {L"L RookMini: Status was not 200 (Setup Exe). Status: 500"}, false, 0, kBoth, false},
+        {"500 for the manifest", With([](Script& x) { x.status = 500; }), kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 500"}, false, 0, kBoth,
+         false},
+        {"500 for another URL", With([](Script& x) { x.status = 500; }), other,
+         {L"L RookMini: Status was not 200 (http://127.0.0.1/other). Status: 500"}, false, 0,
+         kBoth, false},
+        {"installer URL in other case is another URL", With([](Script& x) { x.status = 404; }),
+         L"HTTP://www.corvidapp.example/downloads/corvidapp/pc/full",
+         {L"L RookMini: 404 Not Found - HTTP://www.corvidapp.example/downloads/corvidapp/pc/full"},
+         false, 0, kBoth, false},
+        {"failed status query counts as 0",
+         With([](Script& x) { x.statusQueryFails = true; }), kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 0"}, false, 0, kBoth, false},
+        {"first allocation fails",
+         With([](Script& x) { x.mallocFails = true; x.contentLength = 10; x.bodySize = 10; }),
+         other, {L"D RookMini: Download error, malloc failed.", kZero}, false, 0, kBoth, false},
+        {"first read fails", With([](Script& x) { x.readFailsAt = 1; x.bodySize = 10; }), other,
+         {L"D RookMini: Download failed.", kZero}, false, 0, kBoth, false},
+        {"third read fails with a length",
+         With([](Script& x) {
+             x.readFailsAt = 3; x.contentLength = 100000; x.bodySize = 100000;
+         }),
+         other, {L"D RookMini: Download failed.", kZero}, false, 0, kBoth, false},
+        {"cancel pressed before the fetch: first data read, then stop",
+         With([](Script& x) { x.cancelAtRead = -1; x.bodySize = 100000; }), other,
+         {L"D RookMini: Download canceled.", L"D RookMini: Download failed.", kZero}, false, 0,
+         kBoth, false},
+        {"cancel during the final empty read is not looked at",
+         With([](Script& x) { x.cancelAtRead = 2; x.bodySize = 500; }), other, {}, true, 500,
+         kBoth, true},
+        {"growth fails after the first read",
+         With([](Script& x) { x.reallocFailsAt = 1; x.bodySize = 100000; }), other,
+         {L"L RookMini: Download error, realloc to 65400 bytes failed.\n",
+          L"D RookMini: Download failed.", kZero},
+         false, 0, kBoth, false},
+        {"empty body", Script(), other,
+         {L"D RookMini: Download error, 0 bytes downloaded", kZero}, true, 0, kBoth, false},
+        {"connection ends before the length",
+         With([](Script& x) { x.contentLength = 100000; x.bodySize = 70000; }), other,
+         {L"D RookMini: Download error, final buffer size != content length",
+          L"D RookMini: Download error, final buffer size != content length\n"},
+         true, 70000, kBoth, false},
+        {"complete body with a length",
+         With([](Script& x) { x.contentLength = 100000; x.bodySize = 100000; }), other, {},
+         true, 100000, kBoth, false},
+        {"complete body without a length", With([](Script& x) { x.bodySize = 100000; }), other,
+         {}, true, 100000, kBoth, false},
+        {"server sends more than its length",
+         With([](Script& x) { x.contentLength = 50000; x.bodySize = 80000; }), other, {}, true,
+         50000, kBoth, false},
+        {"failed length query counts as absent",
+         With([](Script& x) { x.lengthQueryFails = true; x.bodySize = 40000; }), other, {},
+         true, 40000, kBoth, false},
+    };
+    for (const OutcomeCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        g_bCancel = c.script.cancelAtRead == -1;
+        Outcome o = Fetch(c.script, c.url);
+        EXPECT_EQ(c.lines, lines);
+        EXPECT_EQ(c.result, o.result);
+        EXPECT_EQ(c.result, o.body != nullptr);
+        EXPECT_EQ(c.length, o.length);
+        EXPECT_EQ(c.closes, closes);
+        EXPECT_EQ(c.cancelAfter, g_bCancel.load());
+        EXPECT_FALSE(readOutsideBlock);
+        // Exactly the handed-over block is left alive; nothing leaks.
+        EXPECT_EQ(o.result ? 1 : 0, liveBlocks);
+        if (o.result) {
+            EXPECT_EQ(liveBlock, o.body);
+            ExpectBody(o);
+        }
+        free(liveBlocks ? liveBlock : nullptr);
+        g_bCancel = false;
+    }
+}
+
+TEST(FetchUrl, MissingOutParametersFailAtOnceAndResetTheOther)
+{
+    Script script;
+    script.bodySize = 10;
+    s = script;
+    internetOpened = false;
+    BYTE* body = reinterpret_cast<BYTE*>(1);
+    DWORD length = 7;
+
+    SCOPED_TRACE("no length out");
+    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", &body, nullptr, nullptr));
+    EXPECT_EQ(nullptr, body);
+    SCOPED_TRACE("no body out");
+    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, &length, nullptr));
+    EXPECT_EQ(0u, length);
+    SCOPED_TRACE("neither");
+    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, nullptr, nullptr));
+    EXPECT_FALSE(internetOpened);
+}
+
+TEST(FetchUrl, RequestIsMadeWithTheGivenUrlAndTheFixedSettings)
+{
+    Script script;
+    script.bodySize = 3;
+    Outcome o = Fetch(script, L"http://127.0.0.1:8080/a b/../c");
+    EXPECT_EQ(L"http://127.0.0.1:8080/a b/../c", openedUrl);
+    EXPECT_EQ(L"RookMini/1.0", agent);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), openAccess);
+    EXPECT_EQ(2048u, canonLength);
+    EXPECT_EQ(static_cast<DWORD>(ICU_BROWSER_MODE), canonFlags);
+    EXPECT_EQ(0x84402810u, openFlags);
+    free(o.body);
+}
+
+struct ReadCase {
+    const char* label;
+    DWORD contentLength, bodySize, perRead;
+    std::vector<DWORD> requests;
+    std::vector<std::pair<int, int>> progress;
+};
+
+TEST(FetchUrl, RequestSizesAndProgressReports)
+{
+    const ReadCase cases[] = {
+        {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600, 0},
+         {{32700, 70000}, {65400, 70000}, {70000, 70000}}},
+        {"length, server hands 30000 a read", 70000, 70000, 30000, {32700, 32700, 10000, 0},
+         {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
+        {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300, 0},
+         {{32700, 50000}, {50000, 50000}}},
+        {"no length: one (-1, -1) and full-size requests", 0, 70000, kReadChunk,
+         {32700, 32700, 32700, 32700}, {{-1, -1}}},
+        {"no length, empty body", 0, 0, kReadChunk, {32700}, {{-1, -1}}},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        Script script;
+        script.contentLength = c.contentLength;
+        script.bodySize = c.bodySize;
+        script.perRead = c.perRead;
+        Outcome o = Fetch(script, L"http://127.0.0.1/", RecordProgress);
+        EXPECT_EQ(c.requests, requests);
+        EXPECT_EQ(c.progress, progressCalls);
+        EXPECT_FALSE(readOutsideBlock);
+        if (c.contentLength) {
+            EXPECT_EQ(std::vector<size_t>{c.contentLength}, mallocSizes);
+            EXPECT_TRUE(reallocSizes.empty());
+        }
+        free(o.body);
+    }
+}
+
+struct GrowthCase {
+    const char* label;
+    DWORD blockSize, received, expected;
+};
+
+TEST(FetchUrl, GrowthRule)
+{
+    const GrowthCase cases[] = {
+        {"a full read of room left: no growth", 65400, 32700, 65400},
+        {"one byte short: grows by half", 65400, 32701, 98100},
+        {"half is not enough: room for the next read", 32700, 32700, 65400},
+        {"large block grows by half", 100000000, 99990000, 150000000},
+        {"growth capped at 32 bits", 0xC0000000u, 0xBFFFFFFFu, 0xFFFFFFFFu},
+        {"needed size past 32 bits: cannot", 0xFFFFF000u, 0xFFFFE000u, 0},
+    };
+    for (const GrowthCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.expected, GrownBlockSize(c.blockSize, c.received));
+    }
+    const GrowthCase finals[] = {
+        {"more than a read of room: shrinks", 147150, 100000, 132700},
+        {"exactly a read of room: kept", 132700, 100000, 132700},
+        {"less room: kept", 65400, 40000, 65400},
+        {"empty body in the first block: kept", 32700, 0, 32700},
+    };
+    for (const GrowthCase& c : finals) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.expected, FinalBlockSize(c.blockSize, c.received));
+    }
+}
+
+struct SequenceCase {
+    const char* label;
+    int reallocFailsAt;
+    bool result;
+    size_t finalBlock;
+};
+
+TEST(FetchUrl, BlockGrowsGeometricallyAndShrinksOnceWithoutALength)
+{
+    // 100000 bytes in full reads: room runs out after 32700, 65400 and 98100
+    // bytes, then the complete body leaves 47150 spare, which is cut to 32700.
+    const std::vector<size_t> asked = {65400, 98100, 147150, 132700};
+    const SequenceCase cases[] = {
+        {"all reallocations succeed", 0, true, 132700},
+        {"final shrink fails: the larger block is kept", 4, true, 147150},
+        {"second growth fails", 2, false, 0},
+    };
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        Script script;
+        script.bodySize = 100000;
+        script.reallocFailsAt = c.reallocFailsAt;
+        Outcome o = Fetch(script);
+        EXPECT_EQ(std::vector<size_t>{kReadChunk}, mallocSizes);
+        size_t count = c.reallocFailsAt ? c.reallocFailsAt : asked.size();
+        EXPECT_EQ(std::vector<size_t>(asked.begin(), asked.begin() + count), reallocSizes);
+        EXPECT_EQ(c.result, o.result);
+        EXPECT_EQ(c.finalBlock, liveSize);
+        if (c.result) {
+            EXPECT_EQ(100000u, o.length);
+            EXPECT_TRUE(lines.empty());
+            ExpectBody(o);
+        } else {
+            EXPECT_EQ(L"L RookMini: Download error, realloc to 98100 bytes failed.\n",
+                      lines.at(0));
+            EXPECT_EQ(0, liveBlocks);
+        }
+        free(o.result ? o.body : nullptr);
+    }
+
+    SCOPED_TRACE("64 MiB in server reads of 20000 bytes");
+    Script big;
+    big.bodySize = 64u << 20;
+    big.perRead = 20000;
+    Outcome o = Fetch(big);
+    ASSERT_TRUE(o.result);
+    EXPECT_EQ(big.bodySize, o.length);
+    EXPECT_LE(reallocSizes.size(), 40u);  // logarithmic, not one per read
+    for (size_t i = 1; i + 1 < reallocSizes.size(); ++i)
+        EXPECT_GE(reallocSizes[i], reallocSizes[i - 1] + reallocSizes[i - 1] / 2);
+    EXPECT_GE(liveSize, o.length);
+    EXPECT_LE(liveSize, o.length + kReadChunk);
+    EXPECT_FALSE(readOutsideBlock);
+    ExpectBody(o);
+    free(o.body);
+}
