@@ -1,0 +1,455 @@
+// The update gate: number conversion, the INI build, the manifest parser, the
+// decision, the installed-version probe and the gate's ordered actions against
+// a scripted registry, INI file, clock, shell and manifest fetch.
+#include "launcher/update_gate.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> actions;
+
+void Record(const std::wstring& action) { actions.push_back(action); }
+
+std::wstring Text(const WCHAR* text) { return text ? text : L"(null)"; }
+
+void FakeLog(const WCHAR* format, ...)
+{
+    WCHAR line[1536] = {0};
+    va_list args;
+    va_start(args, format);
+    wvsprintfW(line, format, args);
+    va_end(args);
+    Record(std::wstring(L"log ") + line);
+}
+
+struct Machine {
+    bool keyOpens = true;
+    bool openReportsFailure = false;  // an error code, yet a handle
+    bool valuePresent = false;
+    int value = 0;
+    bool folderAvailable = true;
+    const WCHAR* iniValue = nullptr;  // null: no INI file
+    // The manifest fetch: null body means the fetch failed.
+    const char* manifest = nullptr;
+    DWORD manifestLength = 0;
+    DWORD startTick = 1000;
+    DWORD nowTick = 1120;
+    int answer = IDYES;
+    bool copyFails = false;
+};
+
+Machine m;
+int liveBlocks;
+HKEY const kKey = reinterpret_cast<HKEY>(0x40);
+
+LSTATUS WINAPI FakeRegOpen(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY key)
+{
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, root);
+    EXPECT_EQ(0u, options);
+    EXPECT_EQ(static_cast<REGSAM>(KEY_READ), access);
+    Record(L"RegOpenKeyExW " + Text(subKey));
+    if (m.keyOpens)
+        *key = kKey;
+    return m.keyOpens && !m.openReportsFailure ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI FakeRegQuery(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
+                            LPDWORD size)
+{
+    EXPECT_EQ(kKey, key);
+    EXPECT_EQ(nullptr, type);
+    EXPECT_EQ(4u, *size);
+    Record(L"RegQueryValueExW " + Text(name));
+    if (!m.valuePresent)
+        return ERROR_FILE_NOT_FOUND;
+    memcpy(data, &m.value, 4);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI FakeRegClose(HKEY key)
+{
+    EXPECT_EQ(kKey, key);
+    Record(L"RegCloseKey");
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI FakeFolder(HWND, LPWSTR path, int folder, BOOL create)
+{
+    EXPECT_EQ(CSIDL_COMMON_APPDATA, folder);
+    EXPECT_TRUE(create);
+    if (!m.folderAvailable)
+        return FALSE;
+    wcscpy(path, L"C:\\ProgramData");
+    return TRUE;
+}
+
+DWORD WINAPI FakeProfile(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value,
+                         DWORD size, LPCWSTR file)
+{
+    EXPECT_EQ(200u, size);
+    Record(L"GetPrivateProfileStringW " + Text(section) + L" " + Text(key) + L" '" +
+           Text(fallback) + L"' " + Text(file));
+    wcscpy(value, m.iniValue ? m.iniValue : fallback);
+    return static_cast<DWORD>(wcslen(value));
+}
+
+DWORD WINAPI FakeTick() { return m.nowTick; }
+
+void WINAPI FakeSleep(DWORD milliseconds) { Record(L"Sleep " + std::to_wstring(milliseconds)); }
+
+UINT WINAPI FakeWindows(LPWSTR path, UINT size)
+{
+    EXPECT_EQ(static_cast<UINT>(MAX_PATH), size);
+    wcscpy(path, L"C:\\windows");
+    return 10;
+}
+
+HINSTANCE WINAPI FakeShell(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                           LPCWSTR directory, INT show)
+{
+    EXPECT_EQ(nullptr, window);
+    EXPECT_EQ(nullptr, verb);
+    Record(L"ShellExecuteW " + Text(file) + L" | " + Text(parameters) + L" | " +
+           Text(directory) + L" | " + std::to_wstring(show));
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
+{
+    EXPECT_EQ(nullptr, owner);
+    Record(L"MessageBoxW " + Text(text) + L" | " + Text(caption) + L" | " +
+           std::to_wstring(type));
+    return m.answer;
+}
+
+void* FakeMalloc(size_t size)
+{
+    if (m.copyFails)
+        return nullptr;
+    ++liveBlocks;
+    return malloc(size);
+}
+
+void FakeFree(void* block)
+{
+    --liveBlocks;
+    free(block);
+}
+
+bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress)
+{
+    EXPECT_EQ(nullptr, progress);
+    Record(L"FetchUrl " + Text(url));
+    *body = nullptr;
+    *length = 0;
+    if (!m.manifest)
+        return false;
+    // Exactly the body's bytes, unterminated, as the fetch hands them over.
+    *body = static_cast<BYTE*>(malloc(m.manifestLength ? m.manifestLength : 1));
+    ++liveBlocks;
+    memcpy(*body, m.manifest, m.manifestLength);
+    *length = m.manifestLength;
+    return true;
+}
+
+const UpdateGatePlatform kFake = {
+    FakeRegOpen, FakeRegQuery,   FakeRegClose, FakeFolder,  FakeProfile,
+    FakeTick,    FakeSleep,      FakeWindows,  FakeShell,   FakeMessageBox,
+    FakeFetch,   FakeLog,        FakeMalloc,   FakeFree,
+};
+
+Machine Manifest(const char* text, Machine base = Machine())
+{
+    base.manifest = text;
+    base.manifestLength = static_cast<DWORD>(strlen(text));
+    return base;
+}
+
+const std::wstring kRegOpen = L"RegOpenKeyExW SOFTWARE\\Ironbark\\ComponentManager";
+const std::wstring kRegQuery = L"RegQueryValueExW MeridianVersion";
+const std::wstring kIniRead =
+    L"GetPrivateProfileStringW ApplicationInformation Version '' "
+    L"C:\\ProgramData\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
+const std::wstring kFetch = L"FetchUrl http://download.corvidapp.example/update/meridian_version.txt";
+const std::wstring kKill = L"ShellExecuteW C:\\windows\\system32\\taskkill.exe | /f /im ";
+const std::wstring kHide = L".exe |  | 0";
+const std::wstring kQuestion =
+    L"MessageBoxW A Corvid App update is required.\n\nWould you like to get this update now? | "
+    L"Corvid App | 327716";  // MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST
+const std::wstring kBrowser =
+    L"ShellExecuteW http://www.corvidapp.example/meridian_update.asp | (null) | (null) | 1";
+
+}  // namespace
+
+TEST(UpdateGate, DecimalConversionClampsTo32Bits)
+{
+    struct Case {
+        const char* label;
+        const char* text;
+        int value;
+    };
+    const Case cases[] = {
+        {"plain", "46", 46},
+        {"leading blanks and tabs", " \t\n 46", 46},
+        {"plus sign", "+7", 7},
+        {"minus sign", "-12", -12},
+        {"stops at a non-digit", "46x9", 46},
+        {"no digits", "abc", 0},
+        {"sign without digits", "-", 0},
+        {"empty", "", 0},
+        {"largest int", "2147483647", 2147483647},
+        {"one past the largest", "2147483648", 2147483647},
+        {"many digits", "99999999999999999999999", 2147483647},
+        {"smallest int", "-2147483648", -2147483647 - 1},
+        {"below the smallest", "-2147483649000", -2147483647 - 1},
+        {"leading zeros", "000000000000000000046", 46},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.value, DecimalClamped(c.text));
+        std::wstring wide(c.text, c.text + strlen(c.text));
+        EXPECT_EQ(c.value, DecimalClamped(wide.c_str()));
+    }
+}
+
+TEST(UpdateGate, IniVersionGivesTheNumberAfterTheLastFullStop)
+{
+    struct Case {
+        const char* label;
+        const WCHAR* version;
+        int build;
+    };
+    const Case cases[] = {
+        {"dotted", L"1.2.3.45", 45},
+        {"no full stop", L"45", 45},
+        {"last part not a number", L"1.2.x", 0},
+        {"ends with a full stop", L"1.2.", 0},
+        {"negative build", L"1.2.-3", -3},
+        {"blank after the stop", L"1.2. 7", 7},
+        {"too wide", L"1.99999999999", 2147483647},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.build, BuildFromIniVersion(c.version));
+    }
+}
+
+TEST(UpdateGate, ManifestParsing)
+{
+    struct Case {
+        const char* label;
+        const char* text;
+        int minimum;
+        std::vector<std::wstring> lines;
+    };
+    const Case cases[] = {
+        {"key, number, full stop", "Minimum Supported Meridian Version: 46.", 46,
+         {L"log RookMini: Minimum version '46'"}},
+        {"surrounded by other text",
+         "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n", 46,
+         {L"log RookMini: Minimum version '46'"}},
+        {"first occurrence wins",
+         "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.", 40,
+         {L"log RookMini: Minimum version '40'"}},
+        {"full stop far after the number", "Minimum Supported Meridian Version: 46 build x.",
+         46, {L"log RookMini: Minimum version '46'"}},
+        {"key missing", "Nothing here.", 0,
+         {L"log RookMini: Could not parse version string. 'Nothing here.'"}},
+        {"key in other case", "minimum supported meridian version: 46.", 0,
+         {L"log RookMini: Could not parse version string. "
+          L"'minimum supported meridian version: 46.'"}},
+        {"key without its blank", "Minimum Supported Meridian Version:46.", 0,
+         {L"log RookMini: Could not parse version string. "
+          L"'Minimum Supported Meridian Version:46.'"}},
+        {"no full stop after the key", "Version 1.0 Minimum Supported Meridian Version: 46", 0,
+         {L"log RookMini: Could not parse version string (2). "
+          L"'Version 1.0 Minimum Supported Meridian Version: 46'"}},
+        {"empty text", "", 0, {L"log RookMini: Could not parse version string. ''"}},
+        {"number text 0: no diagnostic", "Minimum Supported Meridian Version: 0.", 0, {}},
+        {"number text starting with a letter", "Minimum Supported Meridian Version: x9.", 0,
+         {L"log RookMini: Minimum version '0'"}},
+        {"wider than 32 bits", "Minimum Supported Meridian Version: 123456789012.", 2147483647,
+         {L"log RookMini: Minimum version '2147483647'"}},
+        {"negative minimum", "Minimum Supported Meridian Version: -5.", -5,
+         {L"log RookMini: Minimum version '-5'"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        actions.clear();
+        std::string text = c.text;
+        EXPECT_EQ(c.minimum, ParseManifestMinimum(&text[0], FakeLog));
+        EXPECT_EQ(c.lines, actions);
+    }
+}
+
+TEST(UpdateGate, DecisionIsASignedComparison)
+{
+    struct Case {
+        const char* label;
+        int installed, minimum;
+        UpdateDecision decision;
+    };
+    const Case cases[] = {
+        {"equal", 46, 46, kNoUpdate},
+        {"newer", 47, 46, kNoUpdate},
+        {"older", 45, 46, kUpdateRequired},
+        {"nothing installed, minimum 46", 0, 46, kUpdateRequired},
+        {"no manifest", 45, 0, kNoUpdate},
+        {"beta without manifest", -1, 0, kBetaInstalled},
+        {"beta below any minimum", -1, 46, kBetaInstalled},
+        {"beta above a negative minimum", -1, -5, kNoUpdate},
+        {"clamped minimum", 2147483646, 2147483647, kUpdateRequired},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.decision, DecideUpdate(c.installed, c.minimum));
+    }
+}
+
+TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
+{
+    struct Case {
+        const char* label;
+        Machine machine;
+        int version;
+        std::vector<std::wstring> actions;
+    };
+    auto with = [](void (*edit)(Machine&)) {
+        Machine machine;
+        edit(machine);
+        return machine;
+    };
+    const Case cases[] = {
+        {"registry 0 wins over the INI file",
+         with([](Machine& x) { x.valuePresent = true; x.value = 0; x.iniValue = L"1.2.3.45"; }),
+         0, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
+        {"registry beta",
+         with([](Machine& x) { x.valuePresent = true; x.value = -1; }), -1,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)"}},
+        {"value absent: INI 1.2.3.45",
+         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }), 45,
+         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 45 (Ini)"}},
+        {"key absent: INI without a full stop",
+         with([](Machine& x) { x.keyOpens = false; x.iniValue = L"45"; }), 45,
+         {kRegOpen, kIniRead, L"log RookMini: Version 45 (Ini)"}},
+        {"open reports an error but gives a handle: still read",
+         with([](Machine& x) {
+             x.openReportsFailure = true; x.valuePresent = true; x.value = 50;
+         }),
+         50, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
+        {"INI last part not a number",
+         with([](Machine& x) { x.iniValue = L"1.2.x"; }), 0,
+         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 0 (Ini)"}},
+        {"nothing installed", Machine(), 0,
+         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
+        {"data folder unavailable",
+         with([](Machine& x) { x.folderAvailable = false; x.iniValue = L"9"; }), 0,
+         {kRegOpen, kRegQuery, L"RegCloseKey"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        m = c.machine;
+        actions.clear();
+        EXPECT_EQ(c.version, ProbeInstalledVersionOn(kFake));
+        EXPECT_EQ(c.actions, actions);
+    }
+}
+
+TEST(UpdateGate, GateActsInOrder)
+{
+    const char* required = "Minimum Supported Meridian Version: 46.";
+    Machine installed45;
+    installed45.valuePresent = true;
+    installed45.value = 45;
+    const std::wstring version45 = L"log RookMini: Version 45 (Registry)";
+    const std::wstring minimum46 = L"log RookMini: Minimum version '46'";
+    const std::vector<std::wstring> kills = {kKill + L"CorvidApp" + kHide,
+                                             kKill + L"CorvidNow" + kHide,
+                                             kKill + L"RookNative" + kHide};
+    auto then = [](std::vector<std::wstring> a, const std::vector<std::wstring>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::wstring> probe = {kRegOpen, kRegQuery, L"RegCloseKey", version45};
+
+    struct Case {
+        const char* label;
+        Machine machine;
+        std::vector<std::wstring> actions;
+    };
+    Machine no = Manifest(required, installed45);
+    no.answer = IDNO;
+    Machine failedBox = Manifest(required, installed45);
+    failedBox.answer = 0;
+    Machine late = Manifest(required, installed45);
+    late.nowTick = late.startTick + 500;
+    Machine wrapped = Manifest(required, installed45);
+    wrapped.startTick = 0xFFFFFF00u;
+    wrapped.nowTick = 0x64;  // 356 ms later, across the wrap
+    Machine up = Manifest(required, installed45);
+    up.value = 46;
+    Machine beta = Manifest(required, installed45);
+    beta.value = -1;
+    Machine copyFails = Manifest(required, installed45);
+    copyFails.copyFails = true;
+    Machine nothing = Manifest(required);
+    Machine failedFetch = installed45;
+    Machine betaFailedFetch = installed45;
+    betaFailedFetch.value = -1;
+    Machine empty = installed45;
+    empty.manifest = "";
+    Machine cut = installed45;  // a NUL inside: parsed up to it
+    cut.manifest = "Minimum Supported Meridian Version: 46\0.";
+    cut.manifestLength = 40;
+
+    const Case cases[] = {
+        {"update required, Yes: sleep, three kills, question, browser",
+         Manifest(required, installed45),
+         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion, kBrowser}))},
+        {"update required, No: the App's processes are still ended", no,
+         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion}))},
+        {"failed question box counts as No", failedBox,
+         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion}))},
+        {"500 ms already passed: no sleep", late,
+         then(then(probe, {kFetch, minimum46}), then(kills, {kQuestion, kBrowser}))},
+        {"tick count wrapped", wrapped,
+         then(then(probe, {kFetch, minimum46, L"Sleep 144"}), then(kills, {kQuestion, kBrowser}))},
+        {"nothing installed and a minimum of 46", nothing,
+         then({kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46, L"Sleep 380"},
+              then(kills, {kQuestion, kBrowser}))},
+        {"up to date", up,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 46 (Registry)", kFetch,
+          minimum46}},
+        {"beta", beta,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
+          minimum46, L"log RookMini: Using Beta of the Corvid App"}},
+        {"fetch failed: no update", failedFetch, then(probe, {kFetch})},
+        {"fetch failed and beta", betaFailedFetch,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
+          L"log RookMini: Using Beta of the Corvid App"}},
+        {"empty body", empty,
+         then(probe, {kFetch, L"log RookMini: Could not parse version string. ''"})},
+        {"terminated copy unavailable: not parsed", copyFails, then(probe, {kFetch})},
+        {"zero byte inside the body ends the text", cut,
+         then(probe, {kFetch, L"log RookMini: Could not parse version string (2). "
+                              L"'Minimum Supported Meridian Version: 46'"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        m = c.machine;
+        actions.clear();
+        liveBlocks = 0;
+        RunUpdateGateOn(kFake, m.startTick);
+        EXPECT_EQ(c.actions, actions);
+        EXPECT_EQ(0, liveBlocks);  // the copy and the fetched body are released
+    }
+}
