@@ -1,0 +1,574 @@
+// The end-to-end test driver. It starts the launcher as a debuggee and writes
+// what happens to a report file, one JSON object per line: debug-output lines,
+// top-level windows with their controls, actions taken on those windows,
+// crashes, a time-out and the exit code. It also lists and ends processes by
+// exe name, because the harness cannot see Windows processes from outside
+// (Wine's tasklist prints nothing).
+//
+//   driver.exe run <config file>       start and watch the launcher
+//   driver.exe ps <out file>           list running processes
+//   driver.exe kill <out file> <name>… end every process with one of the names
+//
+// The config file is UTF-8, one key=value per line:
+//   report=<path>  exe=<path>  cmdline=<full command line>  cwd=<folder>
+//   timeout=<ms>   release=<path prefix for hold release files>
+//   action=<caption filter>\t<press:Text|esc|close|none>\t<delay ms>\t<hold 0|1>
+//          \t<control-text filter>
+// Actions are applied in order, each to the next window that appears whose
+// caption contains the caption filter and one of whose controls' texts
+// contains the text filter (an empty filter matches any window).
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+HANDLE g_report = INVALID_HANDLE_VALUE;
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size);
+    return out;
+}
+
+// A JSON string literal for the text; control characters are escaped so
+// that a line's trailing "\n" stays visible in the report.
+std::string Json(const std::wstring& text)
+{
+    std::string utf8 = Utf8(text);
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char buffer[8];
+            snprintf(buffer, sizeof(buffer), "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+void Emit(const std::string& line)
+{
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(g_report, text.data(), (DWORD)text.size(), &written, nullptr);
+    FlushFileBuffers(g_report);
+}
+
+bool OpenReport(const std::wstring& path)
+{
+    g_report = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return g_report != INVALID_HANDLE_VALUE;
+}
+
+std::wstring WindowText(HWND window)
+{
+    WCHAR text[4096];
+    text[0] = L'\0';
+    GetWindowTextW(window, text, 4096);
+    return text;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    WCHAR name[256];
+    name[0] = L'\0';
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring WithoutAmpersands(const std::wstring& text)
+{
+    std::wstring out;
+    for (WCHAR c : text)
+        if (c != L'&')
+            out += c;
+    return out;
+}
+
+// ---- Processes -------------------------------------------------------------
+
+struct ProcessEntry {
+    std::wstring name;
+    DWORD pid;
+};
+
+std::vector<ProcessEntry> ListProcesses()
+{
+    std::vector<ProcessEntry> list;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return list;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        list.push_back({entry.szExeFile, entry.th32ProcessID});
+    CloseHandle(snapshot);
+    return list;
+}
+
+int ListMode(const std::wstring& out)
+{
+    if (!OpenReport(out))
+        return 2;
+    for (const ProcessEntry& entry : ListProcesses())
+        if (entry.pid != GetCurrentProcessId())
+            Emit("{\"name\":" + Json(entry.name) + ",\"pid\":" + std::to_string(entry.pid) + "}");
+    return 0;
+}
+
+int KillMode(const std::wstring& out, int count, wchar_t** names)
+{
+    if (!OpenReport(out))
+        return 2;
+    for (const ProcessEntry& entry : ListProcesses()) {
+        for (int i = 0; i < count; ++i) {
+            if (_wcsicmp(entry.name.c_str(), names[i]) != 0)
+                continue;
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.pid);
+            bool ended = process && TerminateProcess(process, 1);
+            if (process) {
+                WaitForSingleObject(process, 5000);
+                CloseHandle(process);
+            }
+            Emit("{\"killed\":" + Json(entry.name) + ",\"pid\":" + std::to_string(entry.pid) +
+                 ",\"ok\":" + (ended ? "true" : "false") + "}");
+        }
+    }
+    return 0;
+}
+
+// ---- Watching the launcher -------------------------------------------------
+
+struct Action {
+    std::wstring filter;  // caption substring; empty matches any window
+    std::wstring text;    // substring of some control's text; empty matches any
+    std::wstring what;    // press:Text, esc, close or none
+    DWORD delay;
+    bool hold;
+};
+
+struct Config {
+    std::wstring report, exe, cmdline, cwd, release;
+    DWORD timeout = 30000;
+    std::vector<Action> actions;
+};
+
+bool ReadConfig(const std::wstring& path, Config& config)
+{
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file)
+        return false;
+    std::string all;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        all.append(buffer, got);
+    fclose(file);
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\n', start);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string line = all.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string key = line.substr(0, equals);
+        std::wstring value = Wide(line.substr(equals + 1));
+        if (key == "report") config.report = value;
+        else if (key == "exe") config.exe = value;
+        else if (key == "cmdline") config.cmdline = value;
+        else if (key == "cwd") config.cwd = value;
+        else if (key == "release") config.release = value;
+        else if (key == "timeout") config.timeout = wcstoul(value.c_str(), nullptr, 10);
+        else if (key == "action") {
+            Action action;
+            std::vector<std::wstring> fields;
+            size_t from = 0;
+            for (;;) {
+                size_t tab = value.find(L'\t', from);
+                fields.push_back(value.substr(from, tab == std::wstring::npos ? std::wstring::npos
+                                                                              : tab - from));
+                if (tab == std::wstring::npos)
+                    break;
+                from = tab + 1;
+            }
+            fields.resize(5);
+            action.filter = fields[0];
+            action.what = fields[1].empty() ? L"none" : fields[1];
+            action.delay = wcstoul(fields[2].c_str(), nullptr, 10);
+            action.hold = fields[3] == L"1";
+            action.text = fields[4];
+            config.actions.push_back(action);
+        }
+    }
+    return !config.report.empty() && !config.cmdline.empty();
+}
+
+struct Seen {
+    HWND window;
+    bool reported;
+    bool present;  // found in the latest poll
+};
+
+struct EnumState {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param)
+{
+    EnumState* state = reinterpret_cast<EnumState*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == state->pid && IsWindowVisible(window))
+        state->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChildren(HWND window, LPARAM param)
+{
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+std::string Handle(HWND window)
+{
+    return std::to_string((unsigned long long)(ULONG_PTR)window);
+}
+
+void ReportWindow(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    std::string line = "{\"event\":\"window\",\"hwnd\":" + Handle(window) +
+                       ",\"caption\":" + Json(WindowText(window)) +
+                       ",\"class\":" + Json(ClassOf(window)) + ",\"rect\":[" +
+                       std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                       std::to_string(rect.right) + "," + std::to_string(rect.bottom) +
+                       "],\"controls\":[";
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChildren, reinterpret_cast<LPARAM>(&children));
+    for (size_t i = 0; i < children.size(); ++i) {
+        HWND child = children[i];
+        if (i)
+            line += ",";
+        line += "{\"class\":" + Json(ClassOf(child)) +
+                ",\"id\":" + std::to_string((int)GetDlgCtrlID(child)) +
+                ",\"text\":" + Json(WindowText(child)) +
+                ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(child, GWL_STYLE)) +
+                ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false") + "}";
+    }
+    Emit(line + "]}");
+}
+
+struct FindButton {
+    std::wstring text;
+    HWND found;
+};
+
+BOOL CALLBACK MatchButton(HWND window, LPARAM param)
+{
+    FindButton* find = reinterpret_cast<FindButton*>(param);
+    if (_wcsicmp(ClassOf(window).c_str(), L"Button") == 0 &&
+        _wcsicmp(WithoutAmpersands(WindowText(window)).c_str(), find->text.c_str()) == 0) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool Perform(HWND window, const std::wstring& what)
+{
+    if (what == L"none")
+        return true;
+    if (what == L"close")
+        return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+    if (what == L"esc") {
+        // To the focused control of the window's thread, as a real key would
+        // go, so that the dialog manager turns it into IDCANCEL.
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        HWND target = window;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
+            target = info.hwndFocus;
+        return PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001) &&
+               PostMessageW(target, WM_KEYUP, VK_ESCAPE, (LPARAM)0xC0010001u);
+    }
+    if (what.compare(0, 6, L"press:") == 0) {
+        FindButton find = {what.substr(6), nullptr};
+        EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&find));
+        if (!find.found)
+            return false;
+        int id = GetDlgCtrlID(find.found);
+        return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                            reinterpret_cast<LPARAM>(find.found)) != FALSE;
+    }
+    return false;
+}
+
+BOOL CALLBACK MatchText(HWND window, LPARAM param)
+{
+    std::pair<const std::wstring*, bool>* find =
+        reinterpret_cast<std::pair<const std::wstring*, bool>*>(param);
+    if (WindowText(window).find(*find->first) != std::wstring::npos) {
+        find->second = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool Matches(HWND window, const Action& action)
+{
+    if (WindowText(window).find(action.filter) == std::wstring::npos)
+        return false;
+    if (action.text.empty())
+        return true;
+    std::pair<const std::wstring*, bool> find(&action.text, false);
+    EnumChildWindows(window, MatchText, reinterpret_cast<LPARAM>(&find));
+    return find.second;
+}
+
+enum ActionState { kWaiting, kHolding, kDelaying };
+
+int RunMode(const std::wstring& configPath)
+{
+    Config config;
+    if (!ReadConfig(configPath, config))
+        return 2;
+    if (!OpenReport(config.report))
+        return 2;
+
+    std::vector<WCHAR> cmdline(config.cmdline.begin(), config.cmdline.end());
+    cmdline.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(config.exe.empty() ? nullptr : config.exe.c_str(), cmdline.data(),
+                        nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        config.cwd.empty() ? nullptr : config.cwd.c_str(), &startup, &info)) {
+        Emit("{\"event\":\"error\",\"text\":\"CreateProcessW failed\",\"code\":" +
+             std::to_string(GetLastError()) + "}");
+        return 1;
+    }
+    Emit("{\"event\":\"start\",\"pid\":" + std::to_string(info.dwProcessId) + "}");
+
+    std::vector<Seen> seen;
+    size_t next = 0;  // the action waiting for its window
+    ActionState state = kWaiting;
+    HWND bound = nullptr;
+    DWORD since = 0;
+    int holdIndex = 0;
+    std::wstring releaseFile;
+    DWORD started = GetTickCount();
+    bool timedOut = false;
+    DWORD killedAt = 0;
+
+    for (;;) {
+        DEBUG_EVENT event;
+        if (WaitForDebugEvent(&event, 50)) {
+            DWORD status = DBG_CONTINUE;
+            switch (event.dwDebugEventCode) {
+            case OUTPUT_DEBUG_STRING_EVENT: {
+                const OUTPUT_DEBUG_STRING_INFO& out = event.u.DebugString;
+                DWORD units = out.nDebugStringLength;
+                std::wstring text;
+                if (out.fUnicode) {
+                    std::vector<WCHAR> buffer(units + 1, L'\0');
+                    SIZE_T got = 0;
+                    ReadProcessMemory(info.hProcess, out.lpDebugStringData, buffer.data(),
+                                      units * sizeof(WCHAR), &got);
+                    text.assign(buffer.data(), got / sizeof(WCHAR));
+                } else {
+                    std::vector<char> buffer(units + 1, '\0');
+                    SIZE_T got = 0;
+                    ReadProcessMemory(info.hProcess, out.lpDebugStringData, buffer.data(),
+                                      units, &got);
+                    int size = MultiByteToWideChar(CP_ACP, 0, buffer.data(), (int)got, nullptr, 0);
+                    text.assign(size, L'\0');
+                    if (size)
+                        MultiByteToWideChar(CP_ACP, 0, buffer.data(), (int)got, &text[0], size);
+                }
+                // The length counts the terminator; drop it and anything after.
+                size_t nul = text.find(L'\0');
+                if (nul != std::wstring::npos)
+                    text.resize(nul);
+                Emit("{\"event\":\"debug\",\"text\":" + Json(text) + "}");
+                break;
+            }
+            case EXCEPTION_DEBUG_EVENT: {
+                const EXCEPTION_DEBUG_INFO& ex = event.u.Exception;
+                DWORD code = ex.ExceptionRecord.ExceptionCode;
+                if (ex.dwFirstChance) {
+                    // The loader's breakpoint is ours to swallow; everything
+                    // else goes back to the program's own handlers.
+                    if (code != EXCEPTION_BREAKPOINT && code != 0x4000001F /* WX86 breakpoint */)
+                        status = DBG_EXCEPTION_NOT_HANDLED;
+                } else {
+                    char buffer[96];
+                    snprintf(buffer, sizeof(buffer),
+                             "{\"event\":\"crash\",\"code\":%lu,\"address\":%llu}",
+                             (unsigned long)code,
+                             (unsigned long long)(ULONG_PTR)ex.ExceptionRecord.ExceptionAddress);
+                    Emit(buffer);
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                }
+                break;
+            }
+            case CREATE_PROCESS_DEBUG_EVENT:
+                if (event.dwProcessId != info.dwProcessId)
+                    Emit("{\"event\":\"note\",\"text\":\"other debuggee\",\"pid\":" +
+                         std::to_string(event.dwProcessId) + "}");
+                if (event.u.CreateProcessInfo.hFile)
+                    CloseHandle(event.u.CreateProcessInfo.hFile);
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                if (event.u.LoadDll.hFile)
+                    CloseHandle(event.u.LoadDll.hFile);
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT:
+                if (event.dwProcessId == info.dwProcessId) {
+                    Emit("{\"event\":\"exit\",\"code\":" +
+                         std::to_string(event.u.ExitProcess.dwExitCode) + "}");
+                    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                    CloseHandle(info.hThread);
+                    CloseHandle(info.hProcess);
+                    return 0;
+                }
+                break;
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        }
+
+        DWORD now = GetTickCount();
+        if (!timedOut && now - started > config.timeout) {
+            timedOut = true;
+            killedAt = now;
+            Emit("{\"event\":\"timeout\"}");
+            TerminateProcess(info.hProcess, 0xDEAD);
+        }
+        if (timedOut) {
+            if (now - killedAt > 10000) {
+                Emit("{\"event\":\"error\",\"text\":\"no exit after termination\"}");
+                return 1;
+            }
+            continue;
+        }
+
+        // Windows: a new one is reported on the poll after it was first
+        // seen, so that its texts are set.
+        EnumState found = {info.dwProcessId, {}};
+        EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&found));
+        for (Seen& s : seen)
+            s.present = false;
+        for (HWND window : found.found) {
+            bool known = false;
+            for (Seen& s : seen) {
+                if (s.window != window)
+                    continue;
+                known = true;
+                s.present = true;
+                if (!s.reported) {
+                    s.reported = true;
+                    ReportWindow(window);
+                    if (state == kWaiting && next < config.actions.size() && !bound &&
+                        Matches(window, config.actions[next])) {
+                        bound = window;
+                        since = GetTickCount();
+                        if (config.actions[next].hold) {
+                            state = kHolding;
+                            releaseFile = config.release + std::to_wstring(holdIndex);
+                            Emit("{\"event\":\"hold\",\"index\":" + std::to_string(holdIndex) +
+                                 ",\"hwnd\":" + Handle(window) + "}");
+                            ++holdIndex;
+                        } else {
+                            state = kDelaying;
+                        }
+                    }
+                }
+            }
+            if (!known)
+                seen.push_back({window, false, true});
+        }
+        for (size_t i = 0; i < seen.size();) {
+            if (!seen[i].present) {
+                if (seen[i].reported)
+                    Emit("{\"event\":\"window_gone\",\"hwnd\":" + Handle(seen[i].window) + "}");
+                if (seen[i].window == bound) {
+                    // The window went before its action was done.
+                    Emit("{\"event\":\"action\",\"do\":" + Json(config.actions[next].what) +
+                         ",\"ok\":false,\"why\":\"window gone\"}");
+                    bound = nullptr;
+                    state = kWaiting;
+                    ++next;
+                }
+                seen.erase(seen.begin() + i);
+            } else {
+                ++i;
+            }
+        }
+
+        if (bound && state == kHolding &&
+            GetFileAttributesW(releaseFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            state = kDelaying;
+            since = GetTickCount();
+        }
+        if (bound && state == kDelaying && GetTickCount() - since >= config.actions[next].delay) {
+            bool ok = Perform(bound, config.actions[next].what);
+            Emit("{\"event\":\"action\",\"hwnd\":" + Handle(bound) +
+                 ",\"do\":" + Json(config.actions[next].what) + ",\"ok\":" +
+                 (ok ? "true" : "false") + "}");
+            bound = nullptr;
+            state = kWaiting;
+            ++next;
+        }
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc >= 3 && wcscmp(argv[1], L"run") == 0)
+        return RunMode(argv[2]);
+    if (argc >= 3 && wcscmp(argv[1], L"ps") == 0)
+        return ListMode(argv[2]);
+    if (argc >= 4 && wcscmp(argv[1], L"kill") == 0)
+        return KillMode(argv[2], argc - 3, argv + 3);
+    fwprintf(stderr, L"usage: driver run <config> | ps <out> | kill <out> <name>...\n");
+    return 2;
+}

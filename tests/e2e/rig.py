@@ -1,0 +1,679 @@
+"""The end-to-end rig: runs the launcher under Wine in a prepared machine
+state and reports what it did.
+
+A case is plain data (Case) plus a check function that asserts on the Result.
+For every case the rig builds a fresh case folder in the shared Wine prefix
+with a copy of the launcher and the stand-in programs, resets the registry and
+files the launcher reads, serves the maker's URLs from a loopback HTTP server
+that the prefix uses as its proxy, runs the launcher under tests/e2e/driver.exe
+and collects the driver's report, the stand-ins' start records, the server's
+request log and the processes left running. See README.md for the API.
+"""
+import dataclasses
+import http.server
+import json
+import os
+import shutil
+import socket
+import subprocess
+import threading
+import time
+import traceback
+from pathlib import Path
+from typing import Callable, Optional
+
+# Exe names of programs the launcher may start in a test; the rig waits for
+# them to finish after the launcher has ended and cleans them up between cases.
+KNOWN_PROGRAMS = ['CorvidApp.exe', 'CorvidNow.exe', 'RookNative.exe', 'browser.exe',
+                  'meridian_setupfull.exe', 'dism.exe', 'fondue.exe', 'taskkill.exe']
+
+BROWSER = r'C:\rig\tools\browser.exe'
+MANIFEST_URL = 'http://download.corvidapp.example/update/meridian_version.txt'
+INSTALLER_URL = 'http://www.corvidapp.example/downloads/corvidapp/pc/full'
+UPDATE_PAGE_URL = 'http://www.corvidapp.example/meridian_update.asp'
+SUPPORT_PAGE_URL = 'http://www.corvidapp.example/support#app-troubleshooting-csc'
+STAGED_INSTALLER = (r'C:\ProgramData\Ironbark\Meridian\Temporary\meridian_mainmini'
+                    r'\meridian_setupfull.exe')
+
+# Machine state that the launcher reads; removed before every case.
+STATE_KEYS = [
+    r'HKLM\SOFTWARE\Ironbark',
+    r'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v2.0.50727',
+    r'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Client',
+    r'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\csc.exe',
+]
+STATE_FOLDERS = [r'C:\ProgramData\Ironbark']
+
+# .NET Framework 2.0 with a service pack: the start-up gate lets every case
+# through unless the case turns this off (Case.dotnet=False).
+DOTNET_PRESENT = {
+    r'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v2.0.50727': {'Install': 1, 'SP': 1},
+}
+
+
+# ---- Cases -------------------------------------------------------------------
+
+@dataclasses.dataclass
+class Route:
+    """One URL's response. length: 'auto' (Content-Length of the body), None
+    (no Content-Length: the body ends when the connection closes) or a number
+    to announce instead (more than the body: the connection is cut short).
+    pace: (chunk bytes, seconds between chunks). hold: the response waits
+    until the test calls ctx.release(url)."""
+    status: int = 200
+    body: bytes = b''
+    length: object = 'auto'
+    chunked: bool = False
+    pace: Optional[tuple] = None
+    hold: bool = False
+    headers: dict = dataclasses.field(default_factory=dict)
+
+
+@dataclasses.dataclass
+class Action:
+    """What to do with the next window whose caption contains `caption`
+    ('' = any window): 'press:<button text without &>', 'esc', 'close' or
+    'none'; after `delay` ms. text: only a window one of whose controls'
+    texts contains it ('' = any). hold=True reports the window and waits for the
+    rig, which takes `screenshot` (a host path) if given and calls
+    `on_hold(ctx, window)` if given, before the action is done."""
+    what: str = 'none'
+    caption: str = ''
+    delay: int = 0
+    hold: bool = False
+    screenshot: Optional[str] = None
+    on_hold: Optional[Callable] = None
+    text: str = ''
+
+
+def press(button, caption='', delay=0, **kw):
+    return Action('press:' + button, caption, delay, **kw)
+
+
+def esc(caption='', delay=0, **kw):
+    return Action('esc', caption, delay, **kw)
+
+
+def close(caption='', delay=0, **kw):
+    return Action('close', caption, delay, **kw)
+
+
+def hold(then='none', caption='', screenshot=None, on_hold=None, delay=0, text=''):
+    return Action(then, caption, delay, True, screenshot, on_hold, text)
+
+
+@dataclasses.dataclass
+class Case:
+    """One run of the launcher. app: where CorvidApp.exe stands ('beside' the
+    launcher, 'above' it, 'both' or 'none'); the launcher is <case>\\bin\\<launcher>
+    and the folder above is <case>. args: the command-line tail, verbatim.
+    registry: {key: {value: int|str|bytes|None} or None}; key roots HKLM, HKCU,
+    HKCR; int -> REG_DWORD, str -> REG_SZ, bytes -> REG_BINARY, None deletes.
+    files: {windows path: str|bytes|None}; None makes sure it is absent.
+    standins: more stand-in copies, {windows path} absolute or relative to
+    the case folder (the file name is the name it records). winver: Wine's
+    Windows version for the launcher ('win7', 'win8', 'vista', 'winxp64', ...).
+    routes: {url: Route}. actions: [Action], in order. stay_up: stand-in exe
+    names that keep running. during: callable(ctx) run on a thread while the
+    launcher runs. dotnet: write the .NET 2.0 SP1 keys first."""
+    label: str
+    check: Callable = None
+    app: str = 'beside'
+    launcher: str = 'RookMini.exe'
+    args: str = ''
+    registry: dict = dataclasses.field(default_factory=dict)
+    files: dict = dataclasses.field(default_factory=dict)
+    standins: list = dataclasses.field(default_factory=list)
+    winver: Optional[str] = None
+    routes: dict = dataclasses.field(default_factory=dict)
+    actions: list = dataclasses.field(default_factory=list)
+    stay_up: list = dataclasses.field(default_factory=list)
+    during: Optional[Callable] = None
+    dotnet: bool = True
+    timeout: float = 30.0
+
+
+@dataclasses.dataclass
+class Result:
+    exit_code: Optional[int] = None
+    debug: list = dataclasses.field(default_factory=list)      # debug-output texts
+    windows: list = dataclasses.field(default_factory=list)    # window events
+    actions: list = dataclasses.field(default_factory=list)    # action events
+    starts: list = dataclasses.field(default_factory=list)     # stand-in records
+    requests: list = dataclasses.field(default_factory=list)   # server log
+    processes: list = dataclasses.field(default_factory=list)  # exe names still running
+    timed_out: bool = False
+    crashes: list = dataclasses.field(default_factory=list)
+    report: list = dataclasses.field(default_factory=list)     # raw driver events
+    others: list = dataclasses.field(default_factory=list)     # ctx.run_launcher results
+    errors: list = dataclasses.field(default_factory=list)     # rig problems
+    folder: str = ''                                           # the case folder (Windows)
+
+    def started(self, name):
+        """Start records of the stand-in with that exe name (any letter case)."""
+        return [s for s in self.starts if s['name'].lower() == name.lower()]
+
+    def running(self, name):
+        return any(p.lower() == name.lower() for p in self.processes)
+
+    def texts(self, window):
+        """The texts of a window's controls, in order."""
+        return [c['text'] for c in window['controls']]
+
+    def rig_lines(self):
+        """Debug lines written by the launcher (those with its tag)."""
+        return [d for d in self.debug if d.startswith('RookMini: ')]
+
+    def dump(self):
+        out = {k: v for k, v in dataclasses.asdict(self).items() if k not in ('report', 'others')}
+        out['others'] = [{k: v for k, v in dataclasses.asdict(o).items() if k != 'report'}
+                         for o in self.others]
+        return json.dumps(out, indent=1, ensure_ascii=False)
+
+
+# ---- Loopback HTTP server acting as the prefix's proxy -----------------------
+
+def normalise_url(url):
+    """The URL as the launcher wrote it: WinINet adds the default port when
+    it sends a request to a proxy."""
+    scheme, sep, rest = url.partition('://')
+    host, slash, path = rest.partition('/')
+    default = {'http': ':80', 'https': ':443'}.get(scheme.lower())
+    if default and host.endswith(default):
+        host = host[:-len(default)]
+    return scheme + sep + host + slash + path
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server.rig
+        url = self.path
+        if not url.startswith('http'):
+            url = 'http://' + self.headers.get('Host', '') + url
+        url = normalise_url(url)
+        entry = {'url': url, 'method': self.command, 'headers': dict(self.headers.items()),
+                 'time': time.time()}
+        with server.lock:
+            server.log.append(entry)
+            route = server.routes.get(url)
+            event = server.holds.get(url)
+            server.changed.notify_all()
+        if route is None:
+            route = Route(status=404, body=b'not found')
+        if route.hold and event is not None:
+            while not event.wait(0.1):
+                if server.stopping:
+                    return
+        body = route.body
+        self.send_response(route.status)
+        for key, value in route.headers.items():
+            self.send_header(key, value)
+        cut = False
+        if route.chunked:
+            self.send_header('Transfer-Encoding', 'chunked')
+        elif route.length is None:
+            self.send_header('Connection', 'close')
+            self.close_connection = True
+        else:
+            announced = len(body) if route.length == 'auto' else int(route.length)
+            self.send_header('Content-Length', str(announced))
+            cut = announced > len(body)
+        self.end_headers()
+        step, delay = route.pace if route.pace else (max(len(body), 1), 0)
+        try:
+            for at in range(0, len(body), step):
+                piece = body[at:at + step]
+                if route.chunked:
+                    piece = b'%x\r\n' % len(piece) + piece + b'\r\n'
+                self.wfile.write(piece)
+                self.wfile.flush()
+                if delay and at + step < len(body):
+                    time.sleep(delay)
+            if route.chunked:
+                self.wfile.write(b'0\r\n\r\n')
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+            return
+        if cut or route.length is None:
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    do_HEAD = do_GET
+
+
+class Server:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.changed = threading.Condition(self.lock)
+        self.routes, self.holds, self.log = {}, {}, []
+        self.stopping = False
+        self.httpd = http.server.ThreadingHTTPServer(('127.0.0.1', 0), _Handler)
+        self.httpd.daemon_threads = True
+        self.httpd.rig = self
+        self.port = self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def reset(self, routes):
+        with self.lock:
+            for event in self.holds.values():
+                event.set()
+            self.routes = dict(routes)
+            self.holds = {url: threading.Event() for url, r in routes.items() if r.hold}
+            self.log = []
+
+    def release(self, url):
+        with self.lock:
+            self.holds[url].set()
+
+    def wait_request(self, url, timeout):
+        deadline = time.time() + timeout
+        with self.lock:
+            while not any(e['url'] == url for e in self.log):
+                left = deadline - time.time()
+                if left <= 0:
+                    return False
+                self.changed.wait(left)
+            return True
+
+    def stop(self):
+        self.stopping = True
+        self.reset({})
+        self.httpd.shutdown()
+
+
+# ---- The rig -----------------------------------------------------------------
+
+def _reg_root(key):
+    root, _, rest = key.partition('\\')
+    full = {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKCU': 'HKEY_CURRENT_USER',
+            'HKCR': 'HKEY_CLASSES_ROOT'}.get(root, root)
+    return full + '\\' + rest
+
+
+def _reg_string(text):
+    return '"' + text.replace('\\', '\\\\').replace('"', '\\"') + '"'
+
+
+def _reg_value(name, value):
+    left = '@' if name == '' else _reg_string(name)
+    if value is None:
+        return left + '=-'
+    if isinstance(value, bool) or isinstance(value, int):
+        return left + '=dword:%08x' % (int(value) & 0xFFFFFFFF)
+    if isinstance(value, bytes):
+        return left + '=hex:' + ','.join('%02x' % b for b in value)
+    return left + '=' + _reg_string(str(value))
+
+
+def _free_display():
+    for n in range(90, 200):
+        if not os.path.exists('/tmp/.X11-unix/X%d' % n) and not os.path.exists('/tmp/.X%d-lock' % n):
+            return n
+    raise RuntimeError('no free X display')
+
+
+class Context:
+    """Handed to Case.during and Action.on_hold while the launcher runs."""
+
+    def __init__(self, rig, case, result):
+        self.rig, self.case, self.result = rig, case, result
+
+    def wait_request(self, url, timeout=20):
+        """Waits until the server has seen a request for url; False on time-out."""
+        return self.rig.server.wait_request(url, timeout)
+
+    def release(self, url):
+        """Lets a held route answer."""
+        self.rig.server.release(url)
+
+    def run_launcher(self, args='', actions=(), timeout=20.0):
+        """Runs another launcher from the same case folder to its end and
+        returns its Result (debug, windows, exit code); stand-in records are
+        collected into the main result."""
+        other = Result()
+        self.rig._drive(self.case, args, list(actions), other, timeout, tag='other%d' % len(self.result.others))
+        self.result.others.append(other)
+        return other
+
+    def screenshot(self, path, window=None):
+        self.rig.screenshot(path, window)
+
+
+class Rig:
+    def __init__(self, build, wine=None, display=None, own_display=False, verbose=False):
+        self.build = Path(build).resolve()
+        self.wine = wine or shutil.which('wine64') or '/usr/lib/wine/wine64'
+        self.wineserver = str(Path(self.wine).with_name('wineserver'))
+        self.prefix = self.build / 'prefix-e2e'
+        self.drive_c = self.prefix / 'drive_c'
+        self.work = self.drive_c / 'rig'
+        self.verbose = verbose
+        self.xvfb = None
+        self.display = display or (None if own_display else os.environ.get('DISPLAY'))
+        if not self.display:
+            n = _free_display()
+            self.xvfb = subprocess.Popen(['Xvfb', ':%d' % n, '-screen', '0', '1280x1024x24'],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.display = ':%d' % n
+            deadline = time.time() + 10
+            while not os.path.exists('/tmp/.X11-unix/X%d' % n) and time.time() < deadline:
+                time.sleep(0.05)
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG='-all',
+                        WINEDLLOVERRIDES='mscoree,mshtml=', DISPLAY=self.display)
+        for name in ('RIG_STANDIN_LOG', 'RIG_STAY_UP', 'RIG_STAY_UP_MS'):
+            self.env.pop(name, None)
+        self.server = None
+        self.launcher_names = {'RookMini.exe'}
+        self.previous = {'keys': [], 'files': [], 'standins': []}
+
+    # -- paths --
+    def unix(self, winpath):
+        """The host path of a Windows path on drive C: or Z:."""
+        drive, _, rest = winpath.partition(':')
+        parts = [p for p in rest.replace('\\', '/').split('/') if p]
+        base = self.drive_c if drive.upper() == 'C' else Path('/')
+        return base.joinpath(*parts) if parts else base
+
+    def windows(self, path):
+        path = Path(path).resolve()
+        try:
+            return 'C:\\' + str(path.relative_to(self.drive_c)).replace('/', '\\')
+        except ValueError:
+            return 'Z:' + str(path).replace('/', '\\')
+
+    # -- Wine --
+    def run_wine(self, *args, timeout=120):
+        return subprocess.run([self.wine, *args], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+
+    def import_reg(self, lines):
+        path = self.work / 'state.reg'
+        text = 'Windows Registry Editor Version 5.00\r\n\r\n' + '\r\n'.join(lines) + '\r\n'
+        path.write_bytes(b'\xff\xfe' + text.encode('utf-16-le'))
+        self.run_wine('regedit', '/S', self.windows(path))
+
+    def prepare(self):
+        """Creates or wakes the prefix and installs the fixed handlers: the
+        runas verb of exe files marks its starts, web URLs go to the browser
+        stand-in, and the HTTP proxy points at the loopback server."""
+        fresh = not (self.prefix / 'system.reg').exists()
+        subprocess.run([self.wineserver, '-p60'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if fresh:
+            self.run_wine('wineboot', '-i', timeout=300)
+        self.work.mkdir(parents=True, exist_ok=True)
+        self.copy_standin(BROWSER)
+        if self.server is None:
+            self.server = Server()
+        lines = [
+            '[HKEY_CLASSES_ROOT\\exefile\\shell\\runas\\command]',
+            '@=' + _reg_string('"%1" /rig-verb=runas %*'), '',
+        ]
+        for scheme in ('http', 'https'):
+            lines += ['[HKEY_CLASSES_ROOT\\%s]' % scheme, '@=' + _reg_string('URL:' + scheme),
+                      _reg_string('URL Protocol') + '=""', '',
+                      '[HKEY_CLASSES_ROOT\\%s\\shell\\open\\command]' % scheme,
+                      '@=' + _reg_string('"%s" "%%1"' % BROWSER), '']
+        lines += self.proxy_lines()
+        self.import_reg(lines)
+
+    def proxy_lines(self):
+        return ['[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings]',
+                '"ProxyEnable"=dword:00000001',
+                '"ProxyServer"=' + _reg_string('127.0.0.1:%d' % self.server.port),
+                '"ProxyOverride"=-', '']
+
+    def close(self):
+        if self.server:
+            self.server.stop()
+            self.server = None
+        if self.xvfb:
+            subprocess.run([self.wineserver, '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            self.xvfb.terminate()
+            self.xvfb.wait()
+            self.xvfb = None
+
+    # -- files --
+    def standin_bytes(self):
+        return (self.build / 'standin.exe').read_bytes()
+
+    def copy_standin(self, winpath):
+        target = self.unix(winpath)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        if target.exists() and not (target.with_name(target.name + '.rigsave')).exists() \
+                and not str(winpath).upper().startswith('C:\\RIG\\'):
+            target.rename(target.with_name(target.name + '.rigsave'))
+        shutil.copyfile(self.build / 'standin.exe', target)
+
+    def _remove(self, winpath):
+        target = self.unix(winpath)
+        if target.is_dir():
+            shutil.rmtree(target, ignore_errors=True)
+        elif target.exists():
+            target.unlink()
+        saved = target.with_name(target.name + '.rigsave')
+        if saved.exists():
+            saved.rename(target)
+
+    def screenshot(self, path, window=None):
+        """Saves the screen, cropped to the window's rectangle when given (a
+        window event from the report), as an image at the host path."""
+        args = ['import', '-display', self.display, '-window', 'root']
+        if window:
+            left, top, right, bottom = window['rect']
+            args += ['-crop', '%dx%d+%d+%d' % (right - left, bottom - top, max(left, 0),
+                                               max(top, 0)), '+repage']
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(args + [str(path)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=30)
+
+    # -- processes --
+    def processes(self):
+        out = self.work / 'ps.jsonl'
+        if out.exists():
+            out.unlink()
+        self.run_wine(str(self.build / 'driver.exe'), 'ps', self.windows(out))
+        return [json.loads(l) for l in out.read_text(encoding='utf-8').splitlines() if l.strip()]
+
+    def kill(self, names):
+        out = self.work / 'kill.jsonl'
+        self.run_wine(str(self.build / 'driver.exe'), 'kill', self.windows(out), *names)
+
+    # -- a case --
+    def case_folder(self, case):
+        slug = ''.join(c if c.isalnum() or c in '-_' else '-' for c in case.label)[:60]
+        return 'C:\\rig\\cases\\' + slug
+
+    def _setup(self, case, folder):
+        for path in self.previous['standins'] + self.previous['files'] + STATE_FOLDERS:
+            self._remove(path)
+        shutil.rmtree(self.unix(folder), ignore_errors=True)
+        bin_folder = self.unix(folder + '\\bin')
+        bin_folder.mkdir(parents=True)
+        shutil.copyfile(self.build / 'RookMini.exe', bin_folder / case.launcher)
+        placed = []
+        if case.app in ('beside', 'both'):
+            placed.append(folder + '\\bin\\CorvidApp.exe')
+        if case.app in ('above', 'both'):
+            placed.append(folder + '\\CorvidApp.exe')
+        for path in case.standins:
+            placed.append(path if ':' in path else folder + '\\' + path)
+        outside = []
+        for path in placed:
+            self.copy_standin(path)
+            if not path.lower().startswith(folder.lower()):
+                outside.append(path)
+        for path, content in case.files.items():
+            target = self.unix(path)
+            if content is None:
+                self._remove(path)
+                continue
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(content if isinstance(content, bytes) else content.encode('utf-8'))
+        self.previous['standins'] = outside
+        self.previous['files'] = [p for p in case.files if not p.lower().startswith(folder.lower())]
+
+        self.launcher_names.add(case.launcher)
+        lines = []
+        for key in STATE_KEYS + self.previous['keys'] + list(case.registry):
+            lines += ['[-' + _reg_root(key) + ']', '']
+        for name in sorted(self.launcher_names):
+            lines += ['[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s]' % name, '']
+        lines += self.proxy_lines()
+        registry = dict(DOTNET_PRESENT) if case.dotnet else {}
+        for key, values in case.registry.items():
+            if values is None:
+                registry.pop(key, None)
+            else:
+                registry[key] = {**registry.get(key, {}), **values}
+        for key, values in registry.items():
+            lines.append('[' + _reg_root(key) + ']')
+            lines += [_reg_value(name, value) for name, value in values.items()]
+            lines.append('')
+        if case.winver:
+            lines += ['[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s]' % case.launcher,
+                      '"Version"=' + _reg_string(case.winver), '']
+        self.previous['keys'] = [k for k in case.registry if k not in STATE_KEYS]
+        self.import_reg(lines)
+
+    def _drive(self, case, args, actions, result, timeout, tag, on_poll=None):
+        """Runs one launcher under the driver and fills result from the report."""
+        folder = result.folder or self.case_folder(case)
+        exe = folder + '\\bin\\' + case.launcher
+        report = self.unix(folder) / ('%s.report.jsonl' % tag)
+        config = self.unix(folder) / ('%s.config' % tag)
+        release = folder + '\\%s.release' % tag
+        lines = ['report=' + self.windows(report), 'exe=' + exe,
+                 'cmdline="%s"%s' % (exe, (' ' + args) if args else ''),
+                 'cwd=' + folder + '\\bin', 'timeout=%d' % int(timeout * 1000),
+                 'release=' + release]
+        for a in actions:
+            lines.append('action=%s\t%s\t%d\t%d\t%s' % (a.caption, a.what, a.delay,
+                                                     1 if a.hold else 0, a.text))
+        config.write_text('\n'.join(lines) + '\n', encoding='utf-8')
+        out = open(self.unix(folder) / ('%s.driver.out' % tag), 'wb')  # a file, never a pipe
+        proc = subprocess.Popen([self.wine, str(self.build / 'driver.exe'), 'run',
+                                 self.windows(config)], env=self.run_env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=out)
+        seen = 0
+        holds = [a for a in actions if a.hold]
+        windows = {}
+        deadline = time.time() + timeout + 30
+        while True:
+            finished = proc.poll() is not None
+            events = []
+            if report.exists():
+                with open(report, 'rb') as f:
+                    data = f.read()
+                complete = data[:data.rfind(b'\n') + 1] if b'\n' in data else b''
+                events = [json.loads(l) for l in complete.decode('utf-8').splitlines()[seen:] if l]
+                seen += len(events)
+            for e in events:
+                result.report.append(e)
+                kind = e.get('event')
+                if kind == 'debug':
+                    result.debug.append(e['text'])
+                elif kind == 'window':
+                    result.windows.append(e)
+                    windows[e['hwnd']] = e
+                elif kind == 'action':
+                    result.actions.append(e)
+                elif kind == 'exit':
+                    result.exit_code = e['code']
+                elif kind == 'timeout':
+                    result.timed_out = True
+                elif kind == 'crash':
+                    result.crashes.append(e)
+                elif kind == 'error':
+                    result.errors.append(e.get('text', ''))
+                elif kind == 'hold':
+                    action = holds[e['index']]
+                    window = windows.get(e['hwnd'])
+                    try:
+                        if action.screenshot:
+                            self.screenshot(action.screenshot, window)
+                        if action.on_hold:
+                            action.on_hold(Context(self, case, result), window)
+                    except Exception:
+                        result.errors.append('on_hold: ' + traceback.format_exc())
+                    self.unix(release + str(e['index'])).write_bytes(b'')
+            if finished and not events:
+                break
+            if time.time() > deadline:
+                proc.kill()
+                result.errors.append('driver did not end')
+                break
+            time.sleep(0.05)
+        out.close()
+        if proc.returncode not in (0, None):
+            result.errors.append('driver exit %s' % proc.returncode)
+
+    def run(self, case):
+        """Runs a case and returns its Result (the check is not called)."""
+        folder = self.case_folder(case)
+        result = Result(folder=folder)
+        self._setup(case, folder)
+        self.server.reset(case.routes)
+        log = self.unix(folder) / 'standins.jsonl'
+        self.run_env = dict(self.env, RIG_STANDIN_LOG=self.windows(log),
+                            RIG_STAY_UP=';'.join(case.stay_up))
+        thread = None
+        if case.during:
+            ctx = Context(self, case, result)
+
+            def during():
+                try:
+                    case.during(ctx)
+                except Exception:
+                    result.errors.append('during: ' + traceback.format_exc())
+            thread = threading.Thread(target=during, daemon=True)
+            thread.start()
+        self._drive(case, case.args, case.actions, result, case.timeout, tag='main')
+        if thread:
+            thread.join(case.timeout)
+            for url in case.routes:
+                if case.routes[url].hold:
+                    self.server.release(url)
+
+        # The launcher does not wait for what it starts: wait until every
+        # program it started has written its record and ended (or, for those
+        # that stay up, has written its record).
+        watched = {n.lower() for n in KNOWN_PROGRAMS}
+        watched |= {p.split('\\')[-1].lower() for p in case.standins}
+        stay = {n.lower() for n in case.stay_up}
+        deadline = time.time() + 20
+        while True:
+            procs = self.processes()
+            starts = self._read_log(log)  # after the snapshot: ended ones have written
+            logged = {s['pid'] for s in starts}
+            busy = [p for p in procs if p['name'].lower() in watched and
+                    not (p['name'].lower() in stay and p['pid'] in logged)]
+            if not busy or time.time() > deadline:
+                break
+            time.sleep(0.1)
+        result.starts = starts
+        result.processes = [p['name'] for p in procs]
+        with self.server.lock:
+            result.requests = [dict(e) for e in self.server.log]
+        left = {p['name'] for p in procs if p['name'].lower() in watched | {case.launcher.lower()}}
+        if left:
+            self.kill(sorted(left))
+        return result
+
+    @staticmethod
+    def _read_log(log):
+        if not log.exists():
+            return []
+        text = log.read_bytes().decode('utf-8', 'replace')
+        return [json.loads(l) for l in text.splitlines() if l.strip()]

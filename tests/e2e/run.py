@@ -1,0 +1,84 @@
+"""Runs one suite of end-to-end cases (tests/e2e/cases_<suite>.py) against a
+built x64 folder and prints one line per case and a summary.
+
+  run.py --build <x64 folder> --suite launch [--case <label>] [--verbose]
+  run.py --build <x64 folder> --prepare        create or wake the Wine prefix
+"""
+import argparse
+import importlib.util
+import sys
+import time
+import traceback
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+import rig  # noqa: E402
+
+
+def load_suite(name):
+    path = HERE / ('cases_%s.py' % name)
+    spec = importlib.util.spec_from_file_location('cases_' + name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def check_case(r, case):
+    """Runs the case; answers (ok, reason, result)."""
+    result = r.run(case)
+    if result.errors:
+        return False, 'rig: ' + '; '.join(result.errors), result
+    try:
+        case.check(result)
+    except AssertionError as e:
+        return False, 'assertion: %s\n%s' % (e, traceback.format_exc(limit=-1)), result
+    except Exception:
+        return False, traceback.format_exc(), result
+    return True, '', result
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', required=True)
+    parser.add_argument('--wine')
+    parser.add_argument('--suite')
+    parser.add_argument('--case', help='run only the case with this label')
+    parser.add_argument('--prepare', action='store_true')
+    parser.add_argument('--verbose', action='store_true', help='print every result')
+    args = parser.parse_args()
+
+    r = rig.Rig(args.build, wine=args.wine)
+    try:
+        r.prepare()
+        if args.prepare:
+            print('prefix ready: %s' % r.prefix)
+            return 0
+        cases = load_suite(args.suite).CASES
+        if args.case:
+            cases = [c for c in cases if c.label == args.case]
+            if not cases:
+                print('no case labelled %r' % args.case)
+                return 2
+        passed = failed = 0
+        for case in cases:
+            started = time.time()
+            ok, reason, result = check_case(r, case)
+            took = time.time() - started
+            if ok:
+                passed += 1
+                print('%-60s ok (%.1f s)' % (case.label, took), flush=True)
+                if args.verbose:
+                    print(result.dump())
+            else:
+                failed += 1
+                print('%-60s FAIL (%.1f s): %s' % (case.label, took, reason), flush=True)
+                print(result.dump(), flush=True)
+        print('%d passed, %d failed' % (passed, failed))
+        return 1 if failed else 0
+    finally:
+        r.close()
+
+
+if __name__ == '__main__':
+    sys.exit(main())
