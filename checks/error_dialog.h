@@ -1,0 +1,22 @@
+// The error dialog shown when the compiler is hijacked: its dialog procedure,
+// with the one call that leaves the dialog (opening the support page) behind
+// a seam so that tests can see it without starting a browser.
+#pragma once
+
+#include "rookmini.h"
+
+#include <shellapi.h>
+
+struct ErrorDialogPlatform {
+    HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
+                                     LPCWSTR parameters, LPCWSTR directory, INT show);
+};
+
+extern const ErrorDialogPlatform kWin32ErrorDialog;
+
+// The dialog procedure on the given platform.
+INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message,
+                          WPARAM wParam, LPARAM lParam);
+
+// The dialog procedure of template IDD_CONFIG_ERROR.
+INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
