@@ -1,0 +1,26 @@
+// The platform seam of install mode: the Windows calls it makes and the
+// hand-overs it uses, so that tests can answer them.
+#pragma once
+
+#include "rookmini.h"
+
+#include <shellapi.h>
+
+struct InstallPlatform {
+    HANDLE(WINAPI* CreateMutexW)(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name);
+    DWORD(WINAPI* GetLastError)();
+    BOOL(WINAPI* SHGetSpecialFolderPathW)(HWND owner, LPWSTR path, int folder, BOOL create);
+    BOOL(WINAPI* CreateDirectoryW)(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
+    INT_PTR(WINAPI* DialogBoxParamW)(HINSTANCE instance, LPCWSTR templateName, HWND owner,
+                                     DLGPROC procedure, LPARAM parameter);
+    BOOL(WINAPI* PathFileExistsW)(LPCWSTR path);
+    int(WINAPI* MessageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+    HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
+                                     LPCWSTR parameters, LPCWSTR directory, INT show);
+    bool (*LaunchProgram)(bool elevate, const WCHAR* file, const WCHAR* directory,
+                          const WCHAR* parameters);
+};
+
+extern const InstallPlatform kWin32Install;
+
+void RunInstallModeOn(const InstallPlatform& os);

@@ -1,0 +1,242 @@
+// The progress dialog from the real template 9, driven with real windows:
+// opening, the commands and worker messages, the background tiling, and whole
+// modal downloads with a worker thread that reports across threads.
+#include "ui/download_ui.h"
+
+#include "resource.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <vector>
+
+static struct {
+    bool noLargeIcon, noBitmap, noThread;
+    int threads, closes, deletes, deletedObjects;
+    std::vector<HICON> destroyedIcons;
+    std::vector<POINT> tiles;
+} d;
+
+static HANDLE WINAPI FakeLoadImage(HINSTANCE i, LPCWSTR name, UINT type, int cx, int cy, UINT flags)
+{
+    if ((type == IMAGE_BITMAP && d.noBitmap) || (type == IMAGE_ICON && cx == 32 && d.noLargeIcon))
+        return nullptr;
+    return LoadImageW(i, name, type, cx, cy, flags);
+}
+static BOOL WINAPI FakeDestroyIcon(HICON icon) { d.destroyedIcons.push_back(icon); return DestroyIcon(icon); }
+static BOOL WINAPI FakeDeleteObject(HGDIOBJ object) { d.deletedObjects++; return DeleteObject(object); }
+static BOOL WINAPI FakeBitBlt(HDC t, int x, int y, int cx, int cy, HDC s, int sx, int sy, DWORD rop)
+{
+    EXPECT_EQ(297, cx);
+    EXPECT_EQ(297, cy);
+    d.tiles.push_back({x, y});
+    return BitBlt(t, x, y, cx, cy, s, sx, sy, rop);
+}
+static DWORD WINAPI NeverRun(LPVOID) { return 0; }
+static HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, LPDWORD)
+{
+    EXPECT_EQ(&NeverRun, start);
+    EXPECT_EQ(nullptr, parameter);
+    d.threads++;
+    return d.noThread ? nullptr : reinterpret_cast<HANDLE>(0x5150);
+}
+static BOOL WINAPI FakeClose(HANDLE h) { EXPECT_EQ(reinterpret_cast<HANDLE>(0x5150), h); d.closes++; return TRUE; }
+static BOOL WINAPI FakeDeleteFile(LPCWSTR path) { EXPECT_STREQ(g_szInstallerPath, path); d.deletes++; return TRUE; }
+
+static const DialogPlatform kFakeDialog = {FakeLoadImage, FakeDestroyIcon, FakeDeleteObject, FakeBitBlt,
+                                           FakeCreateThread, FakeClose, FakeDeleteFile, NeverRun};
+static INT_PTR CALLBACK FakeProc(HWND h, UINT m, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kFakeDialog, h, m, w, l); }
+
+static void Pump()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+}
+
+static HWND Open(bool noLargeIcon = false, bool noBitmap = false, bool noThread = false)
+{
+    d = {};
+    d.noLargeIcon = noLargeIcon, d.noBitmap = noBitmap, d.noThread = noThread;
+    g_hInstance = GetModuleHandleW(nullptr);
+    g_bCancel = g_bCancelledByUser = false;
+    wcscpy(g_szInstallerPath, L"C:\\nowhere\\setup.exe");
+    return CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr, FakeProc, 0);
+}
+
+TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
+{
+    for (bool noLargeIcon : {false, true}) {
+        SCOPED_TRACE(noLargeIcon ? "32x32 icon missing: the 16x16 serves both" : "both icon sizes");
+        HWND dialog = Open(noLargeIcon);
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog, g_hProgressDialog.load());
+        EXPECT_TRUE(GetClassLongPtrW(dialog, GCL_STYLE) & CS_NOCLOSE);
+        EXPECT_EQ(1, d.threads);
+        EXPECT_EQ(1, d.closes);
+        HICON small = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
+        HICON large = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
+        ASSERT_TRUE(small);
+        EXPECT_EQ(noLargeIcon, small == large);
+
+        HDC dc = GetDC(dialog);
+        EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)), SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), 0));
+        EXPECT_EQ(TRANSPARENT, GetBkMode(dc));
+        ReleaseDC(dialog, dc);
+
+        DestroyWindow(dialog);
+        EXPECT_EQ(nullptr, g_hProgressDialog.load());
+        EXPECT_EQ(1, d.deletedObjects);
+        const std::vector<HICON> destroyed = noLargeIcon ? std::vector<HICON>{small} : std::vector<HICON>{large, small};
+        EXPECT_EQ(destroyed, d.destroyedIcons);
+    }
+}
+
+TEST(ProgressDialog, AWorkerThatCannotStartStillClosesTheDialog)
+{
+    HWND dialog = Open(false, false, true);
+    ASSERT_TRUE(dialog);
+    Pump();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(0, d.closes);
+    EXPECT_EQ(1, d.deletes);  // no earlier installer is left to be started
+}
+
+TEST(ProgressDialog, CancelOnlySetsFlagsAndOnlyTheWorkersMessageCloses)
+{
+    enum How { Send, Post, Key };
+    struct Step { How how; UINT message; WPARAM wParam; };
+    struct Case { const char* label; std::vector<Step> steps; bool flags, open; };
+    const Case cases[] = {
+        {"Cancel button", {{Send, WM_COMMAND, IDCANCEL}}, true, true},
+        {"Enter", {{Send, WM_COMMAND, IDOK}}, true, true},
+        {"Esc key", {{Key, WM_KEYDOWN, VK_ESCAPE}}, true, true},
+        {"close request", {{Send, WM_CLOSE, 0}}, true, true},
+        {"other command", {{Send, WM_COMMAND, IDC_DOWNLOAD_PROGRESS}}, false, true},
+        {"done", {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}}, false, false},
+        {"failed", {{Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, false},
+        {"done without the tag", {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}}, false, true},
+        {"failed without the tag", {{Post, WM_DOWNLOAD_FAILED, 0}}, false, true},
+        {"cancelling, then the worker reports", {{Send, WM_COMMAND, IDCANCEL}, {Send, WM_COMMAND, IDCANCEL}, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        HWND dialog = Open();
+        Pump();
+        for (const Step& s : c.steps) {
+            if (s.how == Send)
+                SendMessageW(dialog, s.message, s.wParam, 0);
+            else if (s.how == Post)
+                PostMessageW(dialog, s.message, s.wParam, 0);
+            else {
+                MSG key = {GetFocus(), s.message, s.wParam, 0};
+                IsDialogMessageW(dialog, &key);
+            }
+            Pump();
+        }
+        EXPECT_EQ(c.flags, g_bCancelledByUser.load());
+        EXPECT_EQ(c.flags, g_bCancel.load());
+        EXPECT_EQ(c.open, IsWindow(dialog) != FALSE);
+        DestroyWindow(dialog);
+    }
+}
+
+TEST(ProgressDialog, TilesTheBackgroundFromTheTopLeft)
+{
+    struct Case { const char* label; int width, height; bool picture; std::vector<POINT> tiles; };
+    const Case cases[] = {
+        {"smaller than one tile", 200, 100, true, {{0, 0}}},
+        {"exactly two tiles wide", 594, 100, true, {{0, 0}, {297, 0}}},
+        {"one pixel over both ways", 298, 298, true, {{0, 0}, {297, 0}, {0, 297}, {297, 297}}},
+        {"no picture: nothing tiled", 400, 400, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        HWND dialog = Open(false, !c.picture);
+        RECT frame = {0, 0, c.width, c.height};
+        AdjustWindowRectEx(&frame, GetWindowLongW(dialog, GWL_STYLE), FALSE, GetWindowLongW(dialog, GWL_EXSTYLE));
+        SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+        HDC screen = GetDC(dialog), canvas = CreateCompatibleDC(screen);
+        HGDIOBJ old = SelectObject(canvas, CreateCompatibleBitmap(screen, 600, 600));
+        d.tiles.clear();
+        EXPECT_TRUE(SendMessageW(dialog, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas), 0));
+        if (!c.picture) {  // the dialog's own brush erased instead
+            EXPECT_EQ(GetSysColor(COLOR_3DFACE), GetPixel(canvas, 10, 10));
+        }
+        ASSERT_EQ(c.tiles.size(), d.tiles.size());
+        for (size_t i = 0; i < c.tiles.size(); ++i) {
+            EXPECT_EQ(c.tiles[i].x, d.tiles[i].x);
+            EXPECT_EQ(c.tiles[i].y, d.tiles[i].y);
+        }
+        if (c.tiles.size() == 4) {  // the same picture repeats at the tile size
+            for (int p : {0, 5, 150, 296})
+                EXPECT_EQ(GetPixel(canvas, p, p), GetPixel(canvas, p + 297, p));
+        }
+        DeleteObject(SelectObject(canvas, old));
+        DeleteDC(canvas);
+        ReleaseDC(dialog, screen);
+        DestroyWindow(dialog);
+    }
+}
+
+// ---- A whole modal download, the worker on its own thread --------------------
+
+static struct { bool cancel; int total, high, position; } m;
+
+static bool ModalFetch(const WCHAR*, BYTE** body, DWORD* length, FetchProgressCallback progress)
+{
+    HWND dialog = g_hProgressDialog;
+    if (m.cancel) {  // the user clicks Cancel; the fetch acts on the flag and clears it
+        SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        return !g_bCancel.exchange(false);
+    }
+    for (int position = 32700; position < m.total + 32700; position += 32700)
+        progress(position < m.total ? position : m.total, m.total);
+    HWND bar = GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
+    m.high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    m.position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    *body = static_cast<BYTE*>(malloc(m.total));
+    memset(*body, 'n', m.total);
+    *length = m.total;
+    return true;
+}
+static const WorkerPlatform kModalWorker = {ModalFetch, WriteInstallerFile, PathFileExistsW,
+                                            DeleteFileW, OutputDebugStringW, PostMessageW};
+static DWORD WINAPI ModalWorker(LPVOID) { return DownloadWorkerOn(kModalWorker); }
+static const DialogPlatform kModalDialog = {LoadImageW, DestroyIcon, DeleteObject, BitBlt,
+                                            CreateThread, CloseHandle, DeleteFileW, ModalWorker};
+static INT_PTR CALLBACK ModalProc(HWND h, UINT msg, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kModalDialog, h, msg, w, l); }
+
+TEST(ProgressDialog, RunsAWholeDownloadModally)
+{
+    struct Case { const char* label; bool cancel; char kept; };
+    const Case cases[] = {{"download to the end", false, 'n'}, {"Cancel mid-download keeps the earlier file", true, 'e'}};
+    WCHAR folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        m = {c.cancel, 100000, 0, 0};
+        g_bCancel = g_bCancelledByUser = false;
+        GetTempFileNameW(folder, L"rmd", 0, g_szInstallerPath);
+        WriteInstallerFile(reinterpret_cast<const BYTE*>("eeee"), 4);  // an earlier run's file
+        DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr, ModalProc, 0);
+        EXPECT_EQ(nullptr, g_hProgressDialog.load());
+        EXPECT_EQ(c.cancel, g_bCancelledByUser.load());
+        EXPECT_FALSE(g_bCancel.load());
+        if (!c.cancel) {
+            EXPECT_EQ(m.total, m.high);
+            EXPECT_EQ(m.total, m.position);
+        }
+        HANDLE file = CreateFileW(g_szInstallerPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        char first = 0;
+        DWORD read = 0;
+        ReadFile(file, &first, 1, &read, nullptr);
+        EXPECT_EQ(c.cancel ? 4u : DWORD(m.total), GetFileSize(file, nullptr));
+        CloseHandle(file);
+        DeleteFileW(g_szInstallerPath);
+        EXPECT_EQ(c.kept, first);
+    }
+}
