@@ -382,3 +382,49 @@ TEST(InstallerTrustOnWindows, UnsignedProgramIsRefusedByTheRealVerification)
     ASSERT_EQ(1u, g_machine.lines.size());
     EXPECT_EQ(std::wstring(kBadSignature) + L"800B0100", g_machine.lines[0]);
 }
+
+// ---- Programs signed at test time --------------------------------------------
+
+namespace {
+
+// The samples that tests/e2e/signing.py makes (its --check mode runs this
+// test with ROOKMINI_SIGNED_SAMPLES naming their folder).
+struct Sample {
+    const char* label;
+    const WCHAR* name;
+    bool expectStarted;
+    std::wstring expectLine;
+};
+
+const Sample kSamples[] = {
+    {"signed by the maker", L"maker.exe", true, L""},
+    {"unsigned", L"unsigned.exe", false, std::wstring(kBadSignature) + L"800B0100"},
+    {"signed by a stranger", L"stranger.exe", false, kOtherPublisher},
+    {"changed after signing", L"tampered.exe", false, std::wstring(kBadSignature) + L"80096010"},
+};
+
+}  // namespace
+
+TEST(InstallerTrustSamples, RealVerificationJudgesSignedPrograms)
+{
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"ROOKMINI_SIGNED_SAMPLES", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH - 32)
+        GTEST_SKIP() << "ROOKMINI_SIGNED_SAMPLES names no folder of signed samples";
+    TrustPlatform os = kWin32Trust;
+    os.LaunchProgram = FakeLaunch;
+    os.DebugLog = FakeDebugLog;
+    for (const Sample& s : kSamples) {
+        SCOPED_TRACE(s.label);
+        std::wstring path = std::wstring(folder) + L"\\" + s.name;
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+        g_machine = Machine{};
+        g_machine.launchResult = true;
+        EXPECT_EQ(s.expectStarted, StartVerifiedInstallerOn(os, path.c_str(), folder));
+        EXPECT_EQ(s.expectStarted ? L"L" : L"D", g_machine.events);
+        if (!s.expectLine.empty()) {
+            ASSERT_EQ(1u, g_machine.lines.size());
+            EXPECT_EQ(s.expectLine, g_machine.lines[0]);
+        }
+    }
+}

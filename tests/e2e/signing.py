@@ -1,0 +1,165 @@
+"""Test-time certificates and Authenticode signing for the installer cases.
+
+Everything is made while the tests run, into a folder of the build tree, and
+is never committed: a throwaway certificate authority, code-signing
+certificates issued by it for the launcher's built-in publisher and for a
+stranger, and copies of a program signed with them (openssl and osslsigncode
+from Debian). make_samples() answers the set of installers that the cases
+serve: the maker's, an unsigned one, a stranger's and one changed after
+signing.
+
+Run as a program (python3 tests/e2e/signing.py --check <x64 build folder>)
+it makes the samples and has the real verification judge them under Wine
+through the installer_trust_test program's InstallerTrustSamples test.
+"""
+import argparse
+import dataclasses
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+# The maker as the launcher expects it in the signer's subject.
+PUBLISHER_ORGANIZATION = 'Corvid Software'
+PUBLISHER_COMMON_NAME = 'Corvid Software'
+
+CA_SUBJECT = '/O=RookMini Test Authority/CN=RookMini Test Root'
+STRANGER_ORGANIZATION = 'Mallory Tools'
+STRANGER_COMMON_NAME = 'Mallory Tools'
+
+DAYS = 7  # long enough for a test run, useless afterwards
+
+SAMPLE_NAMES = ['maker', 'unsigned', 'stranger', 'tampered']
+
+
+@dataclasses.dataclass
+class Signer:
+    key: Path    # private key, PEM, unencrypted
+    cert: Path   # the certificate, PEM
+    chain: Path  # the certificate followed by its issuer's, PEM: what the signature carries
+
+
+def _run(*args):
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError('%s failed (%d): %s' % (args[0], result.returncode,
+                                                   result.stderr.strip()))
+    return result.stdout
+
+
+def _subject(organization, common_name):
+    for text in (organization, common_name):
+        if '/' in text or '\\' in text or '=' in text:
+            raise ValueError('subject text must not hold / \\ or =: %r' % text)
+    return '/O=%s/CN=%s' % (organization, common_name)
+
+
+def _extensions(folder, name, lines):
+    path = folder / (name + '.ext')
+    path.write_text('\n'.join(lines) + '\n')
+    return path
+
+
+def make_authority(folder):
+    """A self-signed certificate authority for the tests only."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    key, cert = folder / 'ca.key', folder / 'ca.pem'
+    _run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-sha256',
+         '-keyout', key, '-out', cert, '-days', DAYS, '-subj', CA_SUBJECT,
+         '-addext', 'basicConstraints=critical,CA:TRUE',
+         '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
+    return Signer(key, cert, cert)
+
+
+def make_code_signer(folder, authority, name, organization, common_name):
+    """A code-signing certificate issued by `authority` for the subject."""
+    folder = Path(folder)
+    key, csr, cert, chain = (folder / (name + suffix)
+                             for suffix in ('.key', '.csr', '.pem', '.chain.pem'))
+    _run('openssl', 'req', '-new', '-newkey', 'rsa:2048', '-nodes', '-sha256',
+         '-keyout', key, '-out', csr, '-subj', _subject(organization, common_name))
+    ext = _extensions(folder, name, ['basicConstraints=critical,CA:FALSE',
+                                     'keyUsage=critical,digitalSignature',
+                                     'extendedKeyUsage=codeSigning'])
+    _run('openssl', 'x509', '-req', '-in', csr, '-CA', authority.cert, '-CAkey', authority.key,
+         '-set_serial', '0x' + os.urandom(8).hex(), '-days', DAYS, '-sha256',
+         '-extfile', ext, '-out', cert)
+    chain.write_bytes(cert.read_bytes() + authority.cert.read_bytes())
+    return Signer(key, cert, chain)
+
+
+def sign(program, signed, signer):
+    """Writes an Authenticode-signed (SHA-256) copy of `program` to `signed`."""
+    signed = Path(signed)
+    if signed.exists():
+        signed.unlink()  # osslsigncode will not overwrite
+    _run('osslsigncode', 'sign', '-certs', signer.chain, '-key', signer.key,
+         '-h', 'sha256', '-n', 'Corvid App installer', '-in', program, '-out', signed)
+    return signed
+
+
+def tamper(signed, changed):
+    """Copies a signed program with one byte of its DOS stub changed: a part
+    that the signature's digest covers, so the digest no longer matches, while
+    the program itself still runs."""
+    data = bytearray(Path(signed).read_bytes())
+    at = data.find(b'DOS mode')
+    if at < 0:
+        raise ValueError('%s has no DOS stub text to change' % signed)
+    data[at] ^= 0x20  # 'D' -> 'd'
+    Path(changed).write_bytes(bytes(data))
+    return Path(changed)
+
+
+def make_samples(folder, program):
+    """Signs copies of `program` (a PE file) into `folder`: answers a dict
+    from SAMPLE_NAMES to paths, and the authority as 'authority'."""
+    folder = Path(folder)
+    keys = folder / 'keys'
+    if keys.exists():
+        shutil.rmtree(keys)
+    keys.mkdir(parents=True)
+    authority = make_authority(keys)
+    maker = make_code_signer(keys, authority, 'maker', PUBLISHER_ORGANIZATION,
+                             PUBLISHER_COMMON_NAME)
+    stranger = make_code_signer(keys, authority, 'stranger', STRANGER_ORGANIZATION,
+                                STRANGER_COMMON_NAME)
+    samples = {'authority': authority.cert}
+    samples['maker'] = sign(program, folder / 'maker.exe', maker)
+    samples['unsigned'] = folder / 'unsigned.exe'
+    shutil.copyfile(program, samples['unsigned'])
+    samples['stranger'] = sign(program, folder / 'stranger.exe', stranger)
+    samples['tampered'] = tamper(samples['maker'], folder / 'tampered.exe')
+    return samples
+
+
+def windows_path(path):
+    """The path as a Wine program sees it through drive Z:."""
+    return 'Z:' + str(Path(path).resolve()).replace('/', '\\')
+
+
+def check(build, wine):
+    """Makes the samples in the build folder and lets the unit test program
+    verify them with the real Windows calls under Wine."""
+    build = Path(build).resolve()
+    samples = make_samples(build / 'signing-check', build / 'standin.exe')
+    env = dict(os.environ, WINEPREFIX=str(build / 'prefix-unit'), WINEDEBUG='-all',
+               WINEDLLOVERRIDES='mscoree,mshtml=',
+               ROOKMINI_SIGNED_SAMPLES=windows_path(samples['maker'].parent))
+    return subprocess.run([wine, str(build / 'installer_trust_test.exe'),
+                           '--gtest_filter=InstallerTrustSamples.*'], env=env).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--check', metavar='BUILD', required=True,
+                        help='the x64 build folder with standin.exe and installer_trust_test.exe')
+    parser.add_argument('--wine', default='/usr/lib/wine/wine64')
+    args = parser.parse_args()
+    return check(args.check, args.wine)
+
+
+if __name__ == '__main__':
+    sys.exit(main())
