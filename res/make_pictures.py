@@ -80,7 +80,6 @@ def tile_for(size):
 # The rook, walking to the right: a long body, a flat crown running into a
 # strong beak, a wedge tail, and (from 24 px up) an eye and a pair of legs.
 BEAK = [(0.66, 0.305), (0.875, 0.385), (0.845, 0.40), (0.665, 0.425)]
-BEAK_16 = [(0.66, 0.30), (0.92, 0.385), (0.89, 0.41), (0.665, 0.43)]
 TAIL = [(0.32, 0.55), (0.115, 0.70), (0.15, 0.765), (0.40, 0.66)]
 LEGS = [[(0.455, 0.66), (0.425, 0.80), (0.455, 0.80), (0.495, 0.66)],
         [(0.545, 0.66), (0.555, 0.80), (0.585, 0.80), (0.585, 0.66)]]
@@ -88,17 +87,31 @@ EYE = (0.655, 0.345)
 
 
 def sd_bird(px, py, detail):
-    # Without detail (16 px) the beak is drawn longer and deeper, or it would
-    # blur into the head.
+    if not detail:
+        return sd_bird_small(px, py)
     body = sd_ellipse(px, py, 0.48, 0.54, 0.235, 0.13, math.radians(-18))
     head = sd_ellipse(px, py, 0.63, 0.37, 0.095, 0.082, math.radians(-8))
     d = smooth_union(body, head, 0.09)
-    d = smooth_union(d, sd_polygon(px, py, BEAK if detail else BEAK_16), 0.035)
+    d = smooth_union(d, sd_polygon(px, py, BEAK), 0.035)
     d = smooth_union(d, sd_polygon(px, py, TAIL), 0.05)
-    if detail:
-        for leg in LEGS:
-            d = min(d, sd_polygon(px, py, leg))
+    for leg in LEGS:
+        d = min(d, sd_polygon(px, py, leg))
     return d
+
+
+# At 16 px the same bird in fewer, bolder parts: a larger head that stands
+# clear of the back, and a longer, deeper beak, or both would blur into the
+# body.
+BEAK_16 = [(0.68, 0.27), (0.93, 0.37), (0.90, 0.40), (0.68, 0.44)]
+TAIL_16 = [(0.30, 0.56), (0.08, 0.72), (0.13, 0.80), (0.40, 0.68)]
+
+
+def sd_bird_small(px, py):
+    body = sd_ellipse(px, py, 0.46, 0.59, 0.25, 0.14, math.radians(-14))
+    head = sd_ellipse(px, py, 0.625, 0.355, 0.125, 0.11, 0.0)
+    d = smooth_union(body, head, 0.04)
+    d = smooth_union(d, sd_polygon(px, py, BEAK_16), 0.02)
+    return smooth_union(d, sd_polygon(px, py, TAIL_16), 0.04)
 
 
 def sd_eye(px, py):
