@@ -1,0 +1,172 @@
+"""Install mode end to end: the download dialog over a paced download, the
+saved installer compared byte for byte with what was served (the installer is
+the stand-in itself, so its elevated start is recorded), Cancel and Esc in
+the middle of a transfer, a failed and a cut-short download, a second
+launcher while the dialog is open, and "/DoUpdate" with the App installed."""
+import time
+
+from rig import Case, Route, INSTALLER_URL, STAGED_INSTALLER, press, esc
+
+STAGING = r'C:\ProgramData\Ironbark\Meridian\Temporary\meridian_mainmini'
+DIALOG = 'Downloading Corvid App'
+DIALOG_TEXTS = ['Cancel', 'Downloading, please wait...', '']
+CANCELLED = ('The automatic retrieving of the App was canceled.\n\n'
+             'Would you like to download it through your Internet browser?')
+FAILED = ('There was a problem retrieving the App automatically.\n\n'
+          'Would you like to download it through your Internet browser?')
+EARLIER = b'MZ an installer from an earlier run'
+
+
+def serve_standin(extra=0):
+    """The installer route is held until the case has put the stand-in's
+    bytes into it (the rig knows where the build is); extra bytes announced
+    beyond the body cut the transfer short."""
+    def during(ctx):
+        body = ctx.rig.standin_bytes()
+        route = ctx.case.routes[INSTALLER_URL]
+        route.body = body
+        if extra:
+            route.length = len(body) + extra
+        ctx.result.served = body
+        ctx.release(INSTALLER_URL)
+        keep_staged(ctx)
+    return during
+
+
+def keep_staged(ctx):
+    """After the launcher has ended, keeps what lies at the installer path
+    (None when nothing) in result.staged."""
+    deadline = time.time() + ctx.case.timeout
+    while ctx.result.exit_code is None and not ctx.result.timed_out and time.time() < deadline:
+        time.sleep(0.1)
+    path = ctx.rig.unix(STAGED_INSTALLER)
+    ctx.result.staged = path.read_bytes() if path.exists() else None
+
+
+def ends_quietly(r):
+    assert not r.timed_out, 'timed out'
+    assert not r.crashes, 'crashed: %s' % r.crashes
+    assert r.exit_code == 0, 'exit code %s' % r.exit_code
+
+
+def dialogs(r):
+    return [w for w in r.windows if w['caption'] == DIALOG]
+
+
+def questions(r):
+    return [w for w in r.windows if w['caption'] == 'Corvid App']
+
+
+def dialog_shown(r):
+    shown = dialogs(r)
+    assert len(shown) == 1, 'windows: %s' % [w['caption'] for w in r.windows]
+    assert r.texts(shown[0]) == DIALOG_TEXTS, r.texts(shown[0])
+    classes = [c['class'].lower() for c in shown[0]['controls']]
+    assert classes == ['button', 'static', 'msctls_progress32'], classes
+
+
+def installer_started(r):
+    """Saved byte for byte as served, started once elevated from the staging
+    folder, no question asked."""
+    ends_quietly(r)
+    dialog_shown(r)
+    assert r.staged == r.served, 'saved %s bytes, served %s' % (
+        None if r.staged is None else len(r.staged), len(r.served))
+    starts = r.started('meridian_setupfull.exe')
+    assert len(starts) == 1, 'starts: %s' % r.starts
+    assert starts[0]['verb'] == 'runas', starts[0]
+    assert starts[0]['cwd'].rstrip('\\').lower() == STAGING.lower(), starts[0]['cwd']
+    assert starts[0]['tail'] == '', starts[0]['tail']
+    assert not questions(r), 'question asked'
+    assert not r.started('CorvidApp.exe') and not r.started('browser.exe'), r.starts
+    assert [q['url'] for q in r.requests] == [INSTALLER_URL], r.requests
+
+
+def started_with(*lines):
+    def check(r):
+        installer_started(r)
+        for line in lines:
+            assert line in r.debug, 'missing %r in %s' % (line, r.rig_lines())
+        assert 'RookMini: No download data' not in r.debug
+    return check
+
+
+def asked(question, staged, browser, *lines):
+    """No installer started; the question asked once; the browser opened
+    on the full-installer URL only when Yes was pressed; what lies at the
+    installer path afterwards."""
+    def check(r):
+        ends_quietly(r)
+        dialog_shown(r)
+        assert not r.started('meridian_setupfull.exe'), r.starts
+        asked = questions(r)
+        assert len(asked) == 1 and question in r.texts(asked[0]), [r.texts(w) for w in asked]
+        opened = [s['tail'] for s in r.started('browser.exe')]
+        assert opened == (['"%s"' % INSTALLER_URL] if browser else []), opened
+        assert r.staged == staged, r.staged
+        for line in lines:
+            assert line in r.debug, 'missing %r in %s' % (line, r.rig_lines())
+    return check
+
+
+def second_launcher(ctx):
+    """While the first dialog waits for its held download, a second launcher
+    in install mode must end at once without a window."""
+    if ctx.wait_request(INSTALLER_URL, timeout=20):
+        ctx.run_launcher(args='/DoUpdate')
+    else:
+        ctx.result.errors.append('the first launcher never asked for the installer')
+    ctx.release(INSTALLER_URL)
+    keep_staged(ctx)
+
+
+def check_second(r):
+    asked(FAILED, None, False, 'RookMini: 404 Not Found - Setup Exe')(r)
+    assert len(r.others) == 1, 'second launcher not run'
+    other = r.others[0]
+    assert other.exit_code == 0 and not other.timed_out, (other.exit_code, other.timed_out)
+    assert not other.windows, [w['caption'] for w in other.windows]
+    assert len(r.requests) == 1, r.requests
+
+
+def slow(body=b'x' * 400000):
+    """A transfer that takes about 20 s, to be interrupted."""
+    return {INSTALLER_URL: Route(body=body, pace=(2000, 0.1))}
+
+
+def held(**route):
+    return {INSTALLER_URL: Route(hold=True, **route)}
+
+
+CASES = [
+    Case('paced download with a length, saved and started elevated', started_with(),
+         app='none', routes=held(pace=(65536, 0.15)), during=serve_standin()),
+    Case('paced download without a length, saved and started elevated', started_with(),
+         app='none', routes=held(length=None, pace=(65536, 0.1)), during=serve_standin()),
+    Case('connection cut short: saved short, still started',
+         started_with('RookMini: Download error, final buffer size != content length'),
+         app='none', routes=held(), during=serve_standin(extra=5000)),
+    Case('/DoUpdate with the App installed downloads instead of starting it', started_with(),
+         app='beside', args='/DoUpdate', routes=held(), during=serve_standin()),
+    Case('Cancel mid-download keeps the earlier file, Yes opens the browser',
+         asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.', 'RookMini: No download data'),
+         app='none', files={STAGED_INSTALLER: EARLIER}, routes=slow(), during=keep_staged,
+         actions=[press('Cancel', caption=DIALOG, delay=1500), press('Yes', text='canceled')]),
+    Case('Esc mid-download, No opens nothing',
+         asked(CANCELLED, EARLIER, False, 'RookMini: Download canceled.'),
+         app='none', files={STAGED_INSTALLER: EARLIER}, routes=slow(), during=keep_staged,
+         actions=[esc(caption=DIALOG, delay=1500), press('No', text='canceled')]),
+    Case('404 removes the earlier file and asks the failure question',
+         asked(FAILED, None, True, 'RookMini: 404 Not Found - Setup Exe', 'RookMini: No download data'),
+         app='none', files={STAGED_INSTALLER: EARLIER}, during=keep_staged,
+         routes={INSTALLER_URL: Route(status=404, body=b'gone')},
+         actions=[press('Yes', text='problem')]),
+    Case('second launcher in install mode while the dialog is open ends at once', check_second,
+         app='none', routes=held(status=404, body=b'gone'), during=second_launcher,
+         actions=[press('No', text='problem')]),
+]
+
+DEMO = {
+    'install': Case('demo: install', lambda r: None, app='none',
+                    routes=held(pace=(32768, 0.1)), during=serve_standin()),
+}
