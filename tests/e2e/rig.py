@@ -12,7 +12,9 @@ request log and the processes left running. See README.md for the API.
 import dataclasses
 import http.server
 import json
+import ntpath
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -146,6 +148,7 @@ class Result:
     crashes: list = dataclasses.field(default_factory=list)
     report: list = dataclasses.field(default_factory=list)     # raw driver events
     others: list = dataclasses.field(default_factory=list)     # ctx.run_launcher results
+    shell: list = dataclasses.field(default_factory=list)      # the launcher's shell starts
     errors: list = dataclasses.field(default_factory=list)     # rig problems
     folder: str = ''                                           # the case folder (Windows)
 
@@ -169,6 +172,72 @@ class Result:
         out['others'] = [{k: v for k, v in dataclasses.asdict(o).items() if k != 'report'}
                          for o in self.others]
         return json.dumps(out, indent=1, ensure_ascii=False)
+
+
+# ---- The launcher's shell calls, from Wine's exec trace -------------------------
+
+_SHELL_CALL = re.compile(r'trace:exec:SHELL_execute mask=\S+ hwnd=\S+ verb=(.*?) file=(.*?) '
+                         r'parm=(.*?) dir=(.*?) show=(0x[0-9a-fA-F]+)')
+
+
+def _debugstr(text):
+    """Decodes Wine's debugstr_w form: L"..." with C escapes, or (null)."""
+    if not text.startswith('L"'):
+        return None
+    body = text[2:]
+    body = body[:-1] if body.endswith('"') else body.rstrip('.').rstrip('"')
+    out, i = [], 0
+    while i < len(body):
+        c = body[i]
+        if c == '\\' and i + 1 < len(body):
+            n = body[i + 1]
+            if n == 'x':
+                out.append(chr(int(body[i + 2:i + 6], 16)))
+                i += 6
+                continue
+            out.append({'n': '\n', 'r': '\r', 't': '\t'}.get(n, n))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return ''.join(out)
+
+
+def parse_shell_trace(text):
+    """Every ShellExecute call in the trace: verb (None for the default),
+    file, params, dir (None when not given) and the show command."""
+    calls = []
+    for line in text.splitlines():
+        m = _SHELL_CALL.search(line)
+        if m:
+            verb, file, params, folder, show = m.groups()
+            calls.append({'verb': _debugstr(verb), 'file': _debugstr(file),
+                          'params': _debugstr(params), 'dir': _debugstr(folder),
+                          'show': int(show, 16)})
+    return calls
+
+
+def attach_verbs(starts, calls):
+    """Sets each stand-in record's verb to "runas" when the shell call that
+    started it asked for elevation (matched by path, or by URL for the
+    browser), unless the stand-in saw the mark itself."""
+    used = set()
+    for start in starts:
+        if start.get('verb'):
+            continue
+        for i, call in enumerate(calls):
+            if i in used or not call['file']:
+                continue
+            file = call['file']
+            if ':' in file and not file[1:2] == ':':
+                hit = start['name'].lower() == 'browser.exe' and file in start['tail']
+            else:
+                hit = ntpath.normcase(ntpath.normpath(file)) == ntpath.normcase(start['path'])
+            if hit:
+                used.add(i)
+                start['verb'] = 'runas' if (call['verb'] or '').lower() == 'runas' else ''
+                break
+    return starts
 
 
 # ---- Loopback HTTP server acting as the prefix's proxy -----------------------
@@ -415,6 +484,10 @@ class Rig:
         self.copy_standin(BROWSER)
         if self.server is None:
             self.server = Server()
+        # Where the shell honours the exefile class's runas command, an
+        # elevated start is marked on the stand-in's command line. Wine 8
+        # starts an exe directly whatever the verb, so the rig also reads
+        # the verb from Wine's trace of the launcher's shell calls.
         lines = [
             '[HKEY_CLASSES_ROOT\\exefile\\shell\\runas\\command]',
             '@=' + _reg_string('"%1" /rig-verb=runas %*'), '',
@@ -426,6 +499,11 @@ class Rig:
                       '@=' + _reg_string('"%s" "%%1"' % BROWSER), '']
         lines += self.proxy_lines()
         self.import_reg(lines)
+        # Leftovers of an interrupted run would hold the launcher's mutexes.
+        left = {p['name'] for p in self.processes()
+                if p['name'].lower() in {n.lower() for n in KNOWN_PROGRAMS} | {'rookmini.exe', 'corvidapp.exe'}}
+        if left:
+            self.kill(sorted(left))
 
     def proxy_lines(self):
         return ['[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings]',
@@ -618,6 +696,8 @@ class Rig:
         out.close()
         if proc.returncode not in (0, None):
             result.errors.append('driver exit %s' % proc.returncode)
+        trace = self.unix(folder) / ('%s.driver.out' % tag)
+        result.shell += parse_shell_trace(trace.read_bytes().decode('utf-8', 'replace'))
 
     def run(self, case):
         """Runs a case and returns its Result (the check is not called)."""
@@ -627,7 +707,7 @@ class Rig:
         self.server.reset(case.routes)
         log = self.unix(folder) / 'standins.jsonl'
         self.run_env = dict(self.env, RIG_STANDIN_LOG=self.windows(log),
-                            RIG_STAY_UP=';'.join(case.stay_up))
+                            RIG_STAY_UP=';'.join(case.stay_up), WINEDEBUG='-all,trace+exec')
         thread = None
         if case.during:
             ctx = Context(self, case, result)
@@ -662,7 +742,8 @@ class Rig:
             if not busy or time.time() > deadline:
                 break
             time.sleep(0.1)
-        result.starts = starts
+        result.starts = attach_verbs(starts, result.shell + [c for o in result.others
+                                                             for c in o.shell])
         result.processes = [p['name'] for p in procs]
         with self.server.lock:
             result.requests = [dict(e) for e in self.server.log]
