@@ -104,6 +104,7 @@ CASES = [
 ]
 
 DEMO = {
-    'launch': Case('demo: launch', lambda r: None, args='--demo "hello world"',
+    'launch': Case('App beside the launcher, version manifest up to date', started_beside('--demo "hello world"'),
+                   args='--demo "hello world"',
                    registry=INSTALLED_46, routes=UP_TO_DATE),
 }
