@@ -353,10 +353,6 @@ TEST(DotNetGate, DetectsTheFrameworkFromTheSetupKeys)
     RunCases({
         {"2.0 with SP 1: found, the 4 Client key is not read",
          keys(Net(Number(1), Number(1)), kNoKey), true, read20Sp},
-        {"2.0 with SP 1 and a 4 Client without Install", keys(Net(Number(1), Number(1)),
-                                                               Net(Absent())),
-         true, read20Sp},
-        {"2.0 with SP 3", keys(Net(Number(1), Number(3)), kNoKey), true, read20Sp},
         {"2.0 without SP and 4 Client: the 4 Client key is hidden",
          keys(Net(Number(1), Number(0)), Net(Number(1))), true, Join({read20Sp, asked})},
         {"2.0 without an SP value", keys(Net(Number(1)), Net(Number(1))), true,
@@ -414,7 +410,6 @@ TEST(DotNetGate, RoutesByWindowsVersion)
          With(On(6, 1, 1), [](Machine& m) { m.fondueExists = true; }), true,
          Join({kNothingFound, kAsked, kFeatureStart, kDism})},
         {"Vista SP1: DISM", On(6, 0, 1), true, Join({kNothingFound, kAsked, kFeatureStart, kDism})},
-        {"Vista SP2: DISM", On(6, 0, 2), true, Join({kNothingFound, kAsked, kFeatureStart, kDism})},
         {"6.2 without Fondue.exe: DISM", On(6, 2, 0), true,
          Join({kNothingFound, kAsked, kFeatureStart, kFondueMissing, kDism})},
         {"6.2 with Fondue.exe: Fondue",
@@ -498,7 +493,6 @@ TEST(DotNetGate, RoutesByWindowsVersion)
         {"Server 2003 SP0xFFFF (unsigned): the 4.0 Client Profile page", On(5, 2, 0xFFFF), true,
          Join({kNothingFound, kAsked, kPage40})},
         {"XP SP1: the 2.0 SP2 page", On(5, 1, 1), true, Join({kNothingFound, kAsked, kPage20})},
-        {"XP SP0: the 2.0 SP2 page", On(5, 1, 0), true, Join({kNothingFound, kAsked, kPage20})},
         {"major 3 minor 51 (NT 3.51 numbers): no question, 2.0 SP2 page", On(3, 51, 0), true,
          Join({kNothingFound, kAsked, kPage20})},
     });
