@@ -28,9 +28,19 @@ def serve_standin(extra=0):
         if extra:
             route.length = len(body) + extra
         ctx.result.served = body
-        ctx.release(INSTALLER_URL)
-        keep_staged(ctx)
+        release_when_shown(ctx)
     return during
+
+
+def release_when_shown(ctx):
+    """Lets the held installer route answer once the dialog has been seen (a
+    quick answer could close it before it is reported), then keeps what the
+    launcher leaves at the installer path."""
+    deadline = time.time() + 20
+    while not dialogs(ctx.result) and time.time() < deadline:
+        time.sleep(0.05)
+    ctx.release(INSTALLER_URL)
+    keep_staged(ctx)
 
 
 def keep_staged(ctx):
@@ -158,8 +168,8 @@ CASES = [
          actions=[esc(caption=DIALOG, delay=1500), press('No', text='canceled')]),
     Case('404 removes the earlier file and asks the failure question',
          asked(FAILED, None, True, 'RookMini: 404 Not Found - Setup Exe', 'RookMini: No download data'),
-         app='none', files={STAGED_INSTALLER: EARLIER}, during=keep_staged,
-         routes={INSTALLER_URL: Route(status=404, body=b'gone')},
+         app='none', files={STAGED_INSTALLER: EARLIER}, during=release_when_shown,
+         routes=held(status=404, body=b'gone'),
          actions=[press('Yes', text='problem')]),
     Case('second launcher in install mode while the dialog is open ends at once', check_second,
          app='none', routes=held(status=404, body=b'gone'), during=second_launcher,
