@@ -218,26 +218,36 @@ def parse_shell_trace(text):
 
 
 def attach_verbs(starts, calls):
-    """Sets each stand-in record's verb to "runas" when the shell call that
-    started it asked for elevation (matched by path, or by URL for the
-    browser), unless the stand-in saw the mark itself."""
-    used = set()
-    for start in starts:
-        if start.get('verb'):
-            continue
-        for i, call in enumerate(calls):
-            if i in used or not call['file']:
+    """Pairs each stand-in record with the launcher's shell call that started
+    it (same resolved path and parameters, or the URL for the browser), marks
+    the record "runas" when that call asked for elevation, and puts the
+    records in the order of those calls: stand-ins write their records in
+    whatever order they get to run."""
+    used, order = set(), {}
+
+    def hit(start, call, strict):
+        file = call['file']
+        if not file:
+            return False
+        if ':' in file and file[1:2] != ':':
+            return start['name'].lower() == 'browser.exe' and file in start['tail']
+        if ntpath.normcase(ntpath.normpath(file)) != ntpath.normcase(start['path']):
+            return False
+        return not strict or (call['params'] or '') == start['tail']
+
+    for strict in (True, False):
+        for n, start in enumerate(starts):
+            if n in order:
                 continue
-            file = call['file']
-            if ':' in file and not file[1:2] == ':':
-                hit = start['name'].lower() == 'browser.exe' and file in start['tail']
-            else:
-                hit = ntpath.normcase(ntpath.normpath(file)) == ntpath.normcase(start['path'])
-            if hit:
-                used.add(i)
-                start['verb'] = 'runas' if (call['verb'] or '').lower() == 'runas' else ''
-                break
-    return starts
+            for i, call in enumerate(calls):
+                if i not in used and hit(start, call, strict):
+                    used.add(i)
+                    order[n] = i
+                    if not start.get('verb'):
+                        start['verb'] = 'runas' if (call['verb'] or '').lower() == 'runas' else ''
+                    break
+    ranked = sorted(range(len(starts)), key=lambda n: (order.get(n, len(calls)), n))
+    return [starts[n] for n in ranked]
 
 
 # ---- Loopback HTTP server acting as the prefix's proxy -----------------------
@@ -708,6 +718,13 @@ class Rig:
         log = self.unix(folder) / 'standins.jsonl'
         self.run_env = dict(self.env, RIG_STANDIN_LOG=self.windows(log),
                             RIG_STAY_UP=';'.join(case.stay_up), WINEDEBUG='-all,trace+exec')
+        # A stand-in in the Windows folder under the name of one of Wine's own
+        # programs (taskkill.exe, say) runs only when told to load native.
+        natives = [p.split('\\')[-1] for p in case.standins
+                   if p.lower().startswith('c:\\windows\\')]
+        if natives:
+            self.run_env['WINEDLLOVERRIDES'] = ';'.join(
+                [self.env['WINEDLLOVERRIDES']] + ['%s=n' % n.lower() for n in natives])
         thread = None
         if case.during:
             ctx = Context(self, case, result)
@@ -750,6 +767,11 @@ class Rig:
         left = {p['name'] for p in procs if p['name'].lower() in watched | {case.launcher.lower()}}
         if left:
             self.kill(sorted(left))
+        # Stand-ins put in the Windows folder go at once, so that a later run
+        # (or another suite) finds Wine's own programs in place.
+        for path in self.previous['standins']:
+            self._remove(path)
+        self.previous['standins'] = []
         return result
 
     @staticmethod
