@@ -104,7 +104,15 @@ def main():
     finally:
         r.close()
     show(case, result)
-    return 0 if result.exit_code == 0 and not result.errors else 1
+    ok = result.exit_code == 0 and not result.errors
+    if case.check:
+        try:
+            case.check(result)
+            print("The scenario's checks: passed")
+        except AssertionError as e:
+            print("The scenario's checks: FAILED: %s" % e)
+            ok = False
+    return 0 if ok else 1
 
 
 if __name__ == '__main__':
