@@ -177,6 +177,6 @@ CASES = [
 ]
 
 DEMO = {
-    'install': Case('demo: install', lambda r: None, app='none',
+    'install': Case('demo: install', started_with(), app='none',
                     routes=held(pace=(32768, 0.1)), during=serve_standin()),
 }
