@@ -1,0 +1,102 @@
+"""Checks of the rig's own pure helpers: reading the launcher's shell calls
+from Wine's trace, pairing them with stand-in records, the proxy URL form and
+the .reg value text. These decide what every end-to-end case sees, so a fault
+here would pass or fail cases for the wrong reason."""
+import unittest
+
+import rig
+
+TRACE = '''0104:trace:exec:ShellExecuteW 
+0104:trace:exec:SHELL_execute mask=0x00000400 hwnd=0000000000000000 verb=(null) file=L"C:\\\\a\\\\bin\\\\..\\\\CorvidApp.exe" parm=L"-x \\"y z\\"" dir=L"C:\\\\a\\\\bin\\\\.." show=0x00000001 class=not used
+0104:trace:exec:SHELL_execute execute:L"C:\\\\a\\\\CorvidApp.exe",L"",L""
+0108:trace:exec:SHELL_execute mask=0x00000400 hwnd=0000000000000000 verb=L"runas" file=L"C:\\\\s\\\\setup.exe" parm=L"" dir=L"C:\\\\s" show=0x00000001 class=not used
+0104:trace:exec:SHELL_execute mask=0x00000400 hwnd=0000000000000000 verb=(null) file=L"C:\\\\w\\\\taskkill.exe" parm=L"/f /im A.exe" dir=L"" show=0x00000000 class=not used
+0104:trace:exec:SHELL_execute mask=0x00000400 hwnd=0000000000000000 verb=(null) file=L"C:\\\\w\\\\taskkill.exe" parm=L"/f /im B.exe" dir=L"" show=0x00000000 class=not used
+0104:trace:exec:SHELL_execute mask=0x00000400 hwnd=0000000000000000 verb=L"open" file=L"http://h.example/p\\x00e9" parm=(null) dir=(null) show=0x00000001 class=not used
+'''
+
+
+def record(name, path, tail='', verb=''):
+    return {'name': name, 'path': path, 'tail': tail, 'cwd': '', 'pid': 1, 'verb': verb}
+
+
+class ShellTrace(unittest.TestCase):
+    def test_calls(self):
+        calls = rig.parse_shell_trace(TRACE)
+        expected = [
+            ('default verb, path kept with \\..\\, quotes in the parameters',
+             {'verb': None, 'file': 'C:\\a\\bin\\..\\CorvidApp.exe', 'params': '-x "y z"',
+              'dir': 'C:\\a\\bin\\..', 'show': 1}),
+            ('runas', {'verb': 'runas', 'file': 'C:\\s\\setup.exe', 'params': '',
+                       'dir': 'C:\\s', 'show': 1}),
+            ('hidden, empty folder', {'verb': None, 'file': 'C:\\w\\taskkill.exe',
+                                      'params': '/f /im A.exe', 'dir': '', 'show': 0}),
+            ('second of the same file', {'verb': None, 'file': 'C:\\w\\taskkill.exe',
+                                         'params': '/f /im B.exe', 'dir': '', 'show': 0}),
+            ('URL with a wide escape, null parameters', {'verb': 'open',
+                                                         'file': 'http://h.example/p\u00e9',
+                                                         'params': None, 'dir': None, 'show': 1}),
+        ]
+        self.assertEqual(len(calls), len(expected))
+        for call, (label, want) in zip(calls, expected):
+            with self.subTest(label):
+                self.assertEqual(call, want)
+
+    def test_records_paired_and_ordered(self):
+        calls = rig.parse_shell_trace(TRACE)
+        # Written in the order the stand-ins ran, not the order of the calls.
+        starts = [
+            record('taskkill.exe', 'C:\\w\\taskkill.exe', '/f /im B.exe'),
+            record('browser.exe', 'C:\\rig\\tools\\browser.exe', '"http://h.example/p\u00e9"'),
+            record('setup.exe', 'C:\\s\\setup.exe'),
+            record('taskkill.exe', 'C:\\w\\taskkill.exe', '/f /im A.exe'),
+            record('other.exe', 'C:\\o\\other.exe'),
+            record('CorvidApp.exe', 'C:\\A\\CORVIDAPP.EXE', '-x "y z"'),
+        ]
+        ordered = rig.attach_verbs(starts, calls)
+        cases = [
+            ('App through \\..\\, other letter case', 'CorvidApp.exe', '-x "y z"', ''),
+            ('elevated installer', 'setup.exe', '', 'runas'),
+            ('first taskkill by its parameters', 'taskkill.exe', '/f /im A.exe', ''),
+            ('second taskkill', 'taskkill.exe', '/f /im B.exe', ''),
+            ('browser by URL; "open" is not elevation', 'browser.exe',
+             '"http://h.example/p\u00e9"', ''),
+            ('not started by the launcher: last', 'other.exe', '', ''),
+        ]
+        self.assertEqual(len(ordered), len(cases))
+        for got, (label, name, tail, verb) in zip(ordered, cases):
+            with self.subTest(label):
+                self.assertEqual((got['name'], got['tail'], got['verb']), (name, tail, verb))
+
+    def test_mark_seen_by_the_stand_in_is_kept(self):
+        starts = [record('x.exe', 'C:\\x.exe', verb='runas')]
+        calls = [{'verb': None, 'file': 'C:\\x.exe', 'params': '', 'dir': '', 'show': 1}]
+        self.assertEqual(rig.attach_verbs(starts, calls)[0]['verb'], 'runas')
+
+
+class Texts(unittest.TestCase):
+    def test_proxy_urls(self):
+        for label, url, want in [
+            ('default port removed', 'http://h.example:80/a/b', 'http://h.example/a/b'),
+            ('other port kept', 'http://h.example:8080/a', 'http://h.example:8080/a'),
+            ('no port', 'http://h.example/a?q=:80', 'http://h.example/a?q=:80'),
+            ('https default port', 'https://h.example:443/', 'https://h.example/'),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(rig.normalise_url(url), want)
+
+    def test_reg_values(self):
+        for label, name, value, want in [
+            ('dword', 'Install', 1, '"Install"=dword:00000001'),
+            ('negative dword as two\'s complement', 'V', -1, '"V"=dword:ffffffff'),
+            ('string with backslash and quote', 'D', 'a\\b"c', '"D"="a\\\\b\\"c"'),
+            ('binary', 'B', b'\x01\xff', '"B"=hex:01,ff'),
+            ('delete', 'X', None, '"X"=-'),
+            ('default value', '', 'v', '@="v"'),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(rig._reg_value(name, value), want)
+
+
+if __name__ == '__main__':
+    unittest.main()
