@@ -58,8 +58,10 @@ def install_mode_chosen(r):
 
 
 def nothing_started(r):
+    # Ends before the App's start and so before the update check.
     quiet_exit(r)
-    assert not r.starts, 'started: %s' % r.starts
+    assert not r.starts and not r.shell, 'started: %s %s' % (r.starts, r.shell)
+    assert not r.requests, 'requests: %s' % r.requests
 
 
 def second_launcher(ctx):
