@@ -1,0 +1,158 @@
+"""The update gate end to end: the installed build from the registry or the
+INI file, the version manifest over HTTP, and what follows: nothing, the beta
+note, or the ended App processes with the update question and the browser.
+The diagnostics are checked word for word and in order."""
+from rig import Case, Route, MANIFEST_URL, UPDATE_PAGE_URL, press
+
+REG_KEY = r'HKLM\SOFTWARE\Ironbark\ComponentManager'
+INI = r'C:\ProgramData\Ironbark\Meridian\InstalledXML\meridian_main.ini'
+TASKKILL = r'C:\windows\system32\taskkill.exe'
+QUESTION = 'A Corvid App update is required.'
+MIN_46 = b'Corvid App version information\r\nMinimum Supported Meridian Version: 46.\r\n'
+
+
+def installed(build):
+    return {REG_KEY: {'MeridianVersion': build}}
+
+
+def ini(version):
+    return {INI: '[ApplicationInformation]\r\nVersion=%s\r\n' % version}
+
+
+def manifest(body, **route):
+    return {MANIFEST_URL: Route(body=body, **route)}
+
+
+def ends_quietly(r):
+    assert not r.timed_out, 'timed out'
+    assert not r.crashes, 'crashed: %s' % r.crashes
+    assert r.exit_code == 0, 'exit code %s' % r.exit_code
+
+
+def fetched_once(r):
+    urls = [q['url'] for q in r.requests]
+    assert urls == [MANIFEST_URL], 'requests: %s' % urls
+    agent = r.requests[0]['headers'].get('User-Agent')
+    assert agent == 'RookMini/1.0', 'user agent %r' % agent
+
+
+def no_update(lines):
+    """Nothing asked, nothing ended: the App keeps running."""
+    def check(r):
+        ends_quietly(r)
+        fetched_once(r)
+        assert r.rig_lines() == lines, 'lines: %s' % r.rig_lines()
+        assert not r.windows, 'windows: %s' % [w['caption'] for w in r.windows]
+        assert r.running('CorvidApp.exe'), 'App ended: %s' % r.processes
+        assert not r.started('browser.exe'), 'browser started'
+    return check
+
+
+def update_asked(lines, answer):
+    """The App's processes are ended and the question is asked; the update
+    page opens in the browser only on Yes."""
+    def check(r):
+        ends_quietly(r)
+        fetched_once(r)
+        assert r.rig_lines() == lines, 'lines: %s' % r.rig_lines()
+        questions = [w for w in r.windows if any(QUESTION in t for t in r.texts(w))]
+        assert len(questions) == 1, 'windows: %s' % r.windows
+        assert questions[0]['caption'] == 'Corvid App', questions[0]['caption']
+        assert any('Would you like to get this update now?' in t
+                   for t in r.texts(questions[0])), r.texts(questions[0])
+        assert [a['ok'] for a in r.actions] == [True], 'actions: %s' % r.actions
+        assert len(r.started('CorvidApp.exe')) == 1
+        assert not r.running('CorvidApp.exe'), 'App still running: %s' % r.processes
+        browsers = [s['tail'] for s in r.started('browser.exe')]
+        expected = ['"%s"' % UPDATE_PAGE_URL] if answer == 'Yes' else []
+        assert browsers == expected, 'browser starts: %s' % browsers
+    return check
+
+
+def check_taskkill_order(r):
+    # A stand-in takes the place of taskkill.exe, so its records show the
+    # parameters and folder of the three starts, in order.
+    ends_quietly(r)
+    kills = r.started('taskkill.exe')
+    assert [k['tail'] for k in kills] == [
+        '/f /im CorvidApp.exe', '/f /im CorvidNow.exe', '/f /im RookNative.exe'], kills
+    assert all(k['path'].lower() == TASKKILL.lower() for k in kills), kills
+    assert not r.started('browser.exe')
+
+
+V45 = 'RookMini: Version 45 (Registry)'
+V46 = 'RookMini: Version 46 (Registry)'
+M46 = "RookMini: Minimum version '46'"
+NOT_PARSED = "RookMini: Could not parse version string. '%s'"
+ZERO = 'RookMini: Download error, 0 bytes downloaded'
+SHORT = 'RookMini: Download error, final buffer size != content length'
+STAY = ['CorvidApp.exe']
+
+CASES = [
+    Case('up to date', no_update([V46, M46]), registry=installed(46), routes=manifest(MIN_46),
+         stay_up=STAY),
+    Case('update required, Yes opens the update page', update_asked([V45, M46], 'Yes'),
+         registry=installed(45), routes=manifest(MIN_46), stay_up=STAY,
+         actions=[press('Yes', caption='Corvid App')]),
+    Case('update required, No: the App is ended all the same', update_asked([V45, M46], 'No'),
+         registry=installed(45), routes=manifest(MIN_46), stay_up=STAY,
+         actions=[press('No', caption='Corvid App')]),
+    Case('taskkill started for the three images in order', check_taskkill_order,
+         registry=installed(45), routes=manifest(MIN_46), standins=[TASKKILL],
+         actions=[press('No', caption='Corvid App')]),
+    Case('nothing installed and a minimum of 46', update_asked([M46], 'No'),
+         routes=manifest(MIN_46), stay_up=STAY, actions=[press('No', caption='Corvid App')]),
+    Case('INI fallback 1.2.3.45, minimum 45',
+         no_update(['RookMini: Version 45 (Ini)', "RookMini: Minimum version '45'"]),
+         files=ini('1.2.3.45'), routes=manifest(b'Minimum Supported Meridian Version: 45.'),
+         stay_up=STAY),
+    Case('INI fallback 1.2.3.45, minimum 46',
+         update_asked(['RookMini: Version 45 (Ini)', M46], 'No'),
+         files=ini('1.2.3.45'), routes=manifest(MIN_46), stay_up=STAY,
+         actions=[press('No', caption='Corvid App')]),
+    Case('registry 0 wins over the INI file',
+         update_asked(['RookMini: Version 0 (Registry)', M46], 'No'),
+         registry=installed(0), files=ini('1.2.3.99'), routes=manifest(MIN_46), stay_up=STAY,
+         actions=[press('No', caption='Corvid App')]),
+    Case('beta installation is never updated',
+         no_update(['RookMini: Version -1 (Registry)', M46,
+                    'RookMini: Using Beta of the Corvid App']),
+         registry=installed(-1), routes=manifest(MIN_46), stay_up=STAY),
+    Case('manifest without the key',
+         no_update([V45, NOT_PARSED % 'Minimum Version: 46.'] ),
+         registry=installed(45), routes=manifest(b'Minimum Version: 46.'), stay_up=STAY),
+    Case('manifest without a full stop after the number',
+         no_update([V45, "RookMini: Could not parse version string (2). "
+                         "'Minimum Supported Meridian Version: 46'"]),
+         registry=installed(45), routes=manifest(b'Minimum Supported Meridian Version: 46'),
+         stay_up=STAY),
+    Case('manifest key in other letter case',
+         no_update([V45, NOT_PARSED % 'minimum supported meridian version: 46.']),
+         registry=installed(45), routes=manifest(b'minimum supported meridian version: 46.'),
+         stay_up=STAY),
+    Case('minimum wider than 32 bits reads as the largest build',
+         update_asked([V46, "RookMini: Minimum version '2147483647'"], 'No'),
+         registry=installed(46),
+         routes=manifest(b'Minimum Supported Meridian Version: 123456789012345.'),
+         stay_up=STAY, actions=[press('No', caption='Corvid App')]),
+    Case('manifest 404', no_update([V45, 'RookMini: 404 Not Found - Version Info']),
+         registry=installed(45), routes=manifest(MIN_46, status=404), stay_up=STAY),
+    Case('manifest 500',
+         no_update([V45, 'RookMini: Status was not 200 (Version Info). Status: 500']),
+         registry=installed(45), routes=manifest(MIN_46, status=500), stay_up=STAY),
+    Case('manifest empty', no_update([V45, ZERO, ZERO + '\n', NOT_PARSED % '']),
+         registry=installed(45), routes=manifest(b''), stay_up=STAY),
+    Case('manifest without a Content-Length', update_asked([V45, M46], 'No'),
+         registry=installed(45), routes=manifest(MIN_46, length=None), stay_up=STAY,
+         actions=[press('No', caption='Corvid App')]),
+    Case('manifest cut short of its Content-Length',
+         update_asked([V45, SHORT, SHORT + '\n', M46], 'No'),
+         registry=installed(45), routes=manifest(MIN_46, length=len(MIN_46) + 100),
+         stay_up=STAY, actions=[press('No', caption='Corvid App')]),
+]
+
+DEMO = {
+    'update': Case('demo: update required, Yes', lambda r: None, registry=installed(45),
+                   routes=manifest(MIN_46), stay_up=STAY,
+                   actions=[press('Yes', caption='Corvid App', delay=1500)]),
+}
