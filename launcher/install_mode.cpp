@@ -1,8 +1,11 @@
 // Install mode: one instance at a time, the staging folder under the
 // machine-wide application-data folder, the download in the progress dialog,
-// then the elevated start of the installer, or the offer of the browser
-// download when the download was cancelled or failed.
+// then the elevated start of the installer once its signature has been found
+// to be the maker's, or the offer of the browser download when the download
+// was cancelled or failed, or the installer was refused or not started.
 #include "install_mode.h"
+
+#include "installer_trust.h"
 
 #include "../ui/download_ui.h"
 #include "resource.h"
@@ -66,7 +69,7 @@ void RunInstallModeOn(const InstallPlatform& os)
 
     // After a Cancel even an installer of an earlier run is not started.
     if (!g_bCancelledByUser && haveInstallerPath && os.PathFileExistsW(g_szInstallerPath) &&
-        os.LaunchProgram(true, g_szInstallerPath, g_szStagingFolder, L""))
+        os.StartInstaller(g_szInstallerPath, g_szStagingFolder))
         return;  // the installer is not waited for
 
     int answer = os.MessageBoxW(nullptr, g_bCancelledByUser ? kCancelledQuestion : kFailedQuestion,
@@ -83,5 +86,5 @@ void RunInstallMode()
 
 const InstallPlatform kWin32Install = {
     ::CreateMutexW, ::GetLastError, ::SHGetSpecialFolderPathW, ::CreateDirectoryW,
-    ::DialogBoxParamW, ::PathFileExistsW, ::MessageBoxW, ::ShellExecuteW, LaunchProgram,
+    ::DialogBoxParamW, ::PathFileExistsW, ::MessageBoxW, ::ShellExecuteW, StartVerifiedInstaller,
 };

@@ -17,8 +17,9 @@ struct InstallPlatform {
     int(WINAPI* MessageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
     HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
                                      LPCWSTR parameters, LPCWSTR directory, INT show);
-    bool (*LaunchProgram)(bool elevate, const WCHAR* file, const WCHAR* directory,
-                          const WCHAR* parameters);
+    // Starts the installer elevated from its folder, only when its signature
+    // names the maker; true when the start succeeded.
+    bool (*StartInstaller)(const WCHAR* path, const WCHAR* folder);
 };
 
 extern const InstallPlatform kWin32Install;

@@ -5,6 +5,7 @@ the middle of a transfer, a failed and a cut-short download, a second
 launcher while the dialog is open, and "/DoUpdate" with the App installed."""
 import time
 
+import signing
 from rig import Case, Route, INSTALLER_URL, STAGED_INSTALLER, press, esc
 
 STAGING = r'C:\ProgramData\Ironbark\Meridian\Temporary\meridian_mainmini'
@@ -18,11 +19,11 @@ EARLIER = b'MZ an installer from an earlier run'
 
 
 def serve_standin(extra=0):
-    """The installer route is held until the case has put the stand-in's
-    bytes into it (the rig knows where the build is); extra bytes announced
-    beyond the body cut the transfer short."""
+    """The installer route is held until the case has put the stand-in, signed
+    by the maker, into it (the rig knows where the build is); extra bytes
+    announced beyond the body cut the transfer short."""
     def during(ctx):
-        body = ctx.rig.standin_bytes()
+        body = signing.installer_sample(ctx.rig.build, 'maker')
         route = ctx.case.routes[INSTALLER_URL]
         route.body = body
         if extra:

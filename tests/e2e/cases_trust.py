@@ -9,9 +9,6 @@ insist on a trusted root certificate or on the code-signing usage the way
 Windows does; so the test authority needs no installing in the prefix, and the
 publisher check is what these cases can prove about the signer.
 """
-import argparse
-from pathlib import Path
-
 import signing
 from rig import Case, Route, INSTALLER_URL, STAGED_INSTALLER, press
 
@@ -21,22 +18,12 @@ BAD_SIGNATURE = REFUSED + 'signature check failed. Status: 0x'
 OTHER_PUBLISHER = REFUSED + 'its publisher is not the maker.'
 
 
-def _build_folder():
-    """The x64 build folder that run.py was given: the samples are made there."""
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument('--build')
-    known, _ = parser.parse_known_args()
-    if not known.build:
-        raise RuntimeError('cases_trust runs under run.py --build <x64 build folder>')
-    return Path(known.build).resolve()
-
-
-_BUILD = _build_folder()
-SAMPLES = signing.make_samples(_BUILD / 'signing-e2e', _BUILD / 'standin.exe')
-
-
 def serving(sample):
-    return {INSTALLER_URL: Route(body=SAMPLES[sample].read_bytes())}
+    """The installer route answers with the named sample once it is made."""
+    def during(ctx):
+        ctx.case.routes[INSTALLER_URL].body = signing.installer_sample(ctx.rig.build, sample)
+        ctx.release(INSTALLER_URL)
+    return dict(routes={INSTALLER_URL: Route(hold=True)}, during=during)
 
 
 def ended_cleanly(r):
@@ -94,13 +81,13 @@ ANSWER_YES = [press('Yes', text='through your Internet browser')]
 
 CASES = [
     Case("maker's installer: started elevated from the staging folder", check_started,
-         app='none', routes=serving('maker')),
+         app='none', **serving('maker')),
     Case('unsigned installer: refused, failure question', refused(BAD_SIGNATURE + '800B0100', False),
-         app='none', routes=serving('unsigned'), actions=ANSWER_NO),
+         app='none', **serving('unsigned'), actions=ANSWER_NO),
     Case("stranger's installer: refused, Yes opens the download in the browser",
          refused(OTHER_PUBLISHER, True),
-         app='none', routes=serving('stranger'), actions=ANSWER_YES),
+         app='none', **serving('stranger'), actions=ANSWER_YES),
     Case('installer changed after signing: refused, failure question',
          refused(BAD_SIGNATURE + '80096010', False),
-         app='none', routes=serving('tampered'), actions=ANSWER_NO),
+         app='none', **serving('tampered'), actions=ANSWER_NO),
 ]

@@ -135,6 +135,18 @@ def make_samples(folder, program):
     return samples
 
 
+_made = {}
+
+
+def installer_sample(build, name):
+    """The bytes of sample `name` signed from the stand-in program of the x64
+    build folder `build`; the samples are made once per test run."""
+    build = Path(build).resolve()
+    if build not in _made:
+        _made[build] = make_samples(build / 'signing-e2e', build / 'standin.exe')
+    return _made[build][name].read_bytes()
+
+
 def windows_path(path):
     """The path as a Wine program sees it through drive Z:."""
     return 'Z:' + str(Path(path).resolve()).replace('/', '\\')

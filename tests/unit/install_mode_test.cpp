@@ -62,12 +62,10 @@ static HINSTANCE WINAPI FakeShell(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR para
     t.browser++;
     return reinterpret_cast<HINSTANCE>(42);
 }
-static bool FakeLaunch(bool elevate, const WCHAR* file, const WCHAR* directory, const WCHAR* parameters)
+static bool FakeLaunch(const WCHAR* file, const WCHAR* directory)
 {
-    EXPECT_TRUE(elevate);
     EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.exe", file);
     EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini", directory);
-    EXPECT_STREQ(L"", parameters);
     t.launched++;
     return t.launches;
 }
