@@ -5,7 +5,7 @@ built x64 folder and prints one line per case and a summary.
   run.py --build <x64 folder> --prepare        create or wake the Wine prefix
 """
 import argparse
-import importlib.util
+import importlib
 import sys
 import time
 import traceback
@@ -17,11 +17,7 @@ import rig  # noqa: E402
 
 
 def load_suite(name):
-    path = HERE / ('cases_%s.py' % name)
-    spec = importlib.util.spec_from_file_location('cases_' + name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return importlib.import_module('cases_' + name)
 
 
 def check_case(r, case):

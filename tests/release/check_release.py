@@ -13,7 +13,7 @@ It reads the PE file directly (standard library only) and checks:
 It prints what it found, the file size and the size outside the resource
 section, and exits with 1 on any mismatch, naming each one.
 
-Usage: inspect_release.py [--arch x86|amd64] path/to/RookMini.exe
+Usage: check_release.py [--arch x86|amd64] path/to/RookMini.exe
 """
 
 import struct
