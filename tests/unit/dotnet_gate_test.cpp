@@ -1,41 +1,30 @@
 // The .NET Framework gate against scripted machines: what it reads, asks,
 // starts and opens, in order, and whether start-up goes on.
 #include "checks/dotnet_gate.h"
+#include "support/fake_registry.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-// One registry value as stored: absent, or its bytes.
-struct Value {
-    bool present;
-    std::vector<BYTE> bytes;
-};
-Value Absent() { return {false, {}}; }
-Value Number(DWORD n)
-{
-    Value v{true, std::vector<BYTE>(4)};
-    memcpy(v.bytes.data(), &n, 4);
-    return v;
-}
-Value Bytes(std::vector<BYTE> b) { return {true, b}; }
-Value Text(const wchar_t* text)  // REG_SZ, with its terminating null
-{
-    const BYTE* p = reinterpret_cast<const BYTE*>(text);
-    return {true, std::vector<BYTE>(p, p + (wcslen(text) + 1) * sizeof(wchar_t))};
-}
+using fakereg::Bytes;
+using fakereg::Number;
+using fakereg::Value;
+using fakeui::Actions;
+using fakeui::g_actions;
 
-struct Key {
-    bool present;
-    Value install;
-    Value sp;
-};
-const Key kNoKey = {false, Absent(), Absent()};
-Key Net(Value install, Value sp = Absent()) { return {true, install, sp}; }
+// The framework keys as the gate reads them; "Install" and "SP" values only.
+const wchar_t kPath20[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
+const wchar_t kPath4[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
+typedef std::vector<Value> Key;  // empty: the key is missing
+const Key kNoKey;
+Key Net(Bytes install) { return {{"Install", install}}; }
+Key Net(Bytes install, Bytes sp) { return {{"Install", install}, {"SP", sp}}; }
+Key Net(const wchar_t* text) { return Net(fakereg::Sz(text)); }
+const Key kKeyWithoutInstall = {{"SP", Number(1)}};
 
 struct Version {
     bool ok;
@@ -60,82 +49,10 @@ struct Machine {
 };
 
 Machine g_machine;
-std::vector<std::string> g_actions;
-
-const HKEY kKey20 = reinterpret_cast<HKEY>(0x20);
-const HKEY kKey4 = reinterpret_cast<HKEY>(0x40);
 PVOID const kSavedToken = reinterpret_cast<PVOID>(0x5A5A);
+using fakeui::Narrow;
 
-std::string Narrow(const wchar_t* text)
-{
-    std::string s;
-    for (; text && *text; ++text)
-        s += *text < 128 ? char(*text) : '?';
-    return s;
-}
-
-const Key* KeyOf(HKEY key) { return key == kKey20 ? &g_machine.net20 : &g_machine.net4; }
-const char* KeyName(HKEY key) { return key == kKey20 ? "2.0" : "4C"; }
-
-LONG WINAPI FakeRegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY key)
-{
-    std::string name = Narrow(subKey);
-    HKEY handle;
-    if (name == "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727")
-        handle = kKey20;
-    else if (name == "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client")
-        handle = kKey4;
-    else {
-        g_actions.push_back("open unknown key " + name);
-        return ERROR_FILE_NOT_FOUND;
-    }
-    std::string line = std::string("open ") + KeyName(handle);
-    if (root != HKEY_LOCAL_MACHINE || options != 0 || access != KEY_QUERY_VALUE)
-        line += " with wrong root, options or access";
-    g_actions.push_back(line);
-    if (!KeyOf(handle)->present)
-        return ERROR_FILE_NOT_FOUND;
-    *key = handle;
-    return ERROR_SUCCESS;
-}
-
-// Behaves as the registry does: too small a buffer fails with ERROR_MORE_DATA.
-LONG WINAPI FakeRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
-                                 LPDWORD size)
-{
-    std::string value = Narrow(name);
-    std::string line = std::string("query ") + KeyName(key) + " " + value;
-    if (type)
-        line += " asking for the type";
-    if (*size != 4)
-        line += " size " + std::to_string(*size);
-    g_actions.push_back(line);
-    const Key* k = KeyOf(key);
-    const Value* v = value == "Install" ? &k->install : value == "SP" ? &k->sp : nullptr;
-    if (!v || !v->present)
-        return ERROR_FILE_NOT_FOUND;
-    if (v->bytes.size() > *size) {
-        *size = DWORD(v->bytes.size());
-        return ERROR_MORE_DATA;
-    }
-    memcpy(data, v->bytes.data(), v->bytes.size());
-    *size = DWORD(v->bytes.size());
-    return ERROR_SUCCESS;
-}
-
-LONG WINAPI FakeRegCloseKey(HKEY key)
-{
-    g_actions.push_back(std::string("close ") + KeyName(key));
-    return ERROR_SUCCESS;
-}
-
-struct Box {
-    const char* name;
-    const wchar_t* caption;
-    const wchar_t* text;
-    UINT flags;
-};
-const Box kBoxes[] = {
+const std::vector<fakeui::Box> kBoxes = {
     {"install question", L".NET Framework Upgrade Required",
      L"This application requires .NET Framework 2.0 SP1 or later, which could not be found on "
      L"your computer. Do you wish to install it?",
@@ -166,27 +83,6 @@ const Box kBoxes[] = {
      L"then press OK to continue.",
      0},
 };
-
-int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags)
-{
-    for (const Box& box : kBoxes) {
-        if (wcscmp(box.text, text) == 0 && wcscmp(box.caption, caption) == 0 &&
-            box.flags == flags && owner == nullptr) {
-            g_actions.push_back(std::string("box ") + box.name);
-            std::string name = box.name;
-            if (name == "install question")
-                return g_machine.installAnswer;
-            if (name == "unsupported question")
-                return g_machine.unsupportedAnswer;
-            if (name == "Windows 2000 notice")
-                return g_machine.win2000Answer;
-            return IDOK;
-        }
-    }
-    g_actions.push_back("box unknown: " + Narrow(caption) + " | " + Narrow(text) + " | " +
-                        std::to_string(flags));
-    return IDYES;
-}
 
 BOOL WINAPI FakeGetVersionExW(LPOSVERSIONINFOW info)
 {
@@ -255,25 +151,11 @@ DWORD WINAPI FakeGetFileAttributesW(LPCWSTR path)
                : INVALID_FILE_ATTRIBUTES;
 }
 
-HINSTANCE WINAPI FakeShellExecuteW(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
-                                   LPCWSTR directory, INT show)
-{
-    std::string line = "shell " + Narrow(verb) + " " + Narrow(file);
-    if (parameters)
-        line += " " + Narrow(parameters);
-    if (window || directory || show != SW_SHOWNORMAL)
-        line += " with wrong window, folder or show";
-    g_actions.push_back(line);
-    return reinterpret_cast<HINSTANCE>(2);  // a failed start changes nothing
-}
-
 const DotNetPlatform kFake = {
-    FakeRegOpenKeyExW, FakeRegQueryValueExW, FakeRegCloseKey,      FakeMessageBoxW,
-    FakeGetVersionExW, FakeLoadLibraryA,     FakeGetProcAddress,   FakeGetSystemDirectoryW,
-    FakeGetFileAttributesW, FakeShellExecuteW,
+    fakereg::RegOpenKeyExW, fakereg::RegQueryValueExW, fakereg::RegCloseKey, fakeui::MessageBoxW,
+    FakeGetVersionExW,      FakeLoadLibraryA,          FakeGetProcAddress,   FakeGetSystemDirectoryW,
+    FakeGetFileAttributesW, fakeui::ShellExecuteW,
 };
-
-typedef std::vector<std::string> Actions;
 
 Actions Join(std::initializer_list<Actions> parts)
 {
@@ -317,10 +199,10 @@ Machine On(DWORD major, DWORD minor, WORD sp)
     return m;
 }
 
-template <typename F>
-Machine With(Machine m, F change)
+template <typename T, typename V>
+Machine With(Machine m, T Machine::*field, V value)
 {
-    change(m);
+    m.*field = value;
     return m;
 }
 
@@ -329,6 +211,13 @@ void RunCases(const std::vector<GateCase>& cases)
     for (const GateCase& c : cases) {
         SCOPED_TRACE(c.label);
         g_machine = c.machine;
+        fakereg::g_keys = {{"2.0", kPath20, !c.machine.net20.empty(), c.machine.net20},
+                           {"4C", kPath4, !c.machine.net4.empty(), c.machine.net4}};
+        fakereg::g_querySize = 4;
+        fakeui::g_boxes = kBoxes;
+        fakeui::g_answers = {{"install question", c.machine.installAnswer},
+                             {"unsupported question", c.machine.unsupportedAnswer},
+                             {"Windows 2000 notice", c.machine.win2000Answer}};
         g_actions.clear();
         EXPECT_EQ(c.result, CheckDotNetPrerequisiteOn(kFake));
         EXPECT_EQ(c.actions, g_actions);
@@ -339,7 +228,7 @@ void RunCases(const std::vector<GateCase>& cases)
 
 TEST(DotNetGate, DetectsTheFrameworkFromTheSetupKeys)
 {
-    const Actions read20 = {"open 2.0", "query 2.0 Install"};
+    const Actions read20 = {"open 2.0", "query 2.0 Install", "close 2.0"};
     const Actions read20Sp = {"open 2.0", "query 2.0 Install", "query 2.0 SP", "close 2.0"};
     const Actions read4 = {"open 4C", "query 4C Install", "close 4C"};
     const Actions asked = {"box install question"};
@@ -360,140 +249,111 @@ TEST(DotNetGate, DetectsTheFrameworkFromTheSetupKeys)
         {"no 2.0 key, 4 Client installed", keys(kNoKey, Net(Number(1))), true,
          Join({{"open 2.0"}, read4})},
         {"2.0 Install of 2 counts as missing, so 4 Client is read",
-         keys(Net(Number(2), Number(1)), Net(Number(1))), true,
-         Join({read20, {"close 2.0"}, read4})},
-        {"2.0 key without Install", keys(Net(Absent(), Number(1)), Net(Number(1))), true,
-         Join({read20, {"close 2.0"}, read4})},
+         keys(Net(Number(2), Number(1)), Net(Number(1))), true, Join({read20, read4})},
+        {"2.0 key without Install", keys(kKeyWithoutInstall, Net(Number(1))), true,
+         Join({read20, read4})},
         {"2.0 Install stored as text longer than 4 bytes, 4 Client read with size 4",
-         keys(Net(Text(L"1.0"), Number(1)), Net(Number(1))), true,
-         Join({read20, {"close 2.0"}, read4})},
-        {"4-byte text \"1\" is the number 0x31, not 1", keys(kNoKey, Net(Text(L"1"))), true,
+         keys(Net(L"1.0"), Net(Number(1))), true, Join({read20, read4})},
+        {"4-byte text \"1\" is the number 0x31, not 1", keys(kNoKey, Net(L"1")), true,
          Join({{"open 2.0"}, read4, asked})},
         {"4 Client Install of 0", keys(kNoKey, Net(Number(0))), true,
          Join({{"open 2.0"}, read4, asked})},
-        {"4 Client key without Install", keys(kNoKey, Net(Absent())), true,
+        {"4 Client key without Install", keys(kNoKey, kKeyWithoutInstall), true,
          Join({{"open 2.0"}, read4, asked})},
-        {"4 Client Install longer than 4 bytes", keys(kNoKey, Net(Bytes({1, 0, 0, 0, 0}))), true,
-         Join({{"open 2.0"}, read4, asked})},
-        {"a one-byte Install of 1 reads as 1", keys(kNoKey, Net(Bytes({1}))), true,
+        {"a one-byte Install of 1 reads as 1", keys(kNoKey, Net(Bytes{1})), true,
          Join({{"open 2.0"}, read4})},
         {"a one-byte 4 Client Install of 1 after a 2.0 Install of 0x01000000",
-         keys(Net(Number(0x01000000)), Net(Bytes({1}))), true,
-         Join({read20, {"close 2.0"}, read4})},
+         keys(Net(Number(0x01000000)), Net(Bytes{1})), true, Join({read20, read4})},
         {"a one-byte SP does not inherit the Install number",
-         keys(Net(Number(1), Bytes({0})), kNoKey), true, Join({read20Sp, asked})},
+         keys(Net(Number(1), Bytes{0}), kNoKey), true, Join({read20Sp, asked})},
         {"SP of 0xFFFFFFFF is 1 or more (unsigned)",
          keys(Net(Number(1), Number(0xFFFFFFFF)), kNoKey), true, read20Sp},
-        {"Install of 0x100000001 cannot be stored in 4 bytes: 8 bytes count as missing",
-         keys(Net(Bytes({1, 0, 0, 0, 1, 0, 0, 0}), Number(1)), kNoKey), true,
-         Join({read20, {"close 2.0"}, {"open 4C"}, asked})},
         {"no keys at all", keys(kNoKey, kNoKey), true, Join({kNothingFound, asked})},
     });
 }
 
 TEST(DotNetGate, RoutesByWindowsVersion)
 {
+    const Actions dism = Join({kNothingFound, kAsked, kFeatureStart, kDism});
+    const Actions fondue = Join({kNothingFound, kAsked, kFeatureStart, kFondue});
+    const Actions lookups = {"load kernel32.dll", "lookup Wow64DisableWow64FsRedirection",
+                             "lookup Wow64RevertWow64FsRedirection"};
+    const Actions unsupported = Join({kNothingFound, kAsked, kUnsupported});
+    const Actions win2000 = Join({kNothingFound, kAsked, {"box Windows 2000 notice"}});
+    auto page = [](const Actions& page) { return Join({kNothingFound, kAsked, page}); };
+    auto askedPage = [](const Actions& page) {
+        return Join({kNothingFound, kAsked, kUnsupported, page});
+    };
+    const auto fondueThere = &Machine::fondueExists;
+    const auto unsupportedAnswer = &Machine::unsupportedAnswer;
     RunCases({
         // The install question and the version query.
-        {"No to the install question: nothing more",
-         With(On(6, 1, 1), [](Machine& m) { m.installAnswer = IDNO; }), true,
-         Join({kNothingFound, {"box install question"}})},
-        {"install question fails: counts as No",
-         With(On(6, 1, 1), [](Machine& m) { m.installAnswer = 0; }), true,
-         Join({kNothingFound, {"box install question"}})},
+        {"No to the install question: nothing more", With(On(6, 1, 1), &Machine::installAnswer, IDNO),
+         true, Join({kNothingFound, {"box install question"}})},
+        {"install question fails: counts as No", With(On(6, 1, 1), &Machine::installAnswer, 0),
+         true, Join({kNothingFound, {"box install question"}})},
         {"version query fails: nothing more",
-         With(On(6, 1, 1), [](Machine& m) { m.version.ok = false; }), true,
+         With(On(6, 1, 1), &Machine::version, Version{false, 6, 1, 1}), true,
          Join({kNothingFound, kAsked})},
 
-        // Row 1: the feature installer.
-        {"Windows 7, DISM without testing for Fondue.exe",
-         With(On(6, 1, 1), [](Machine& m) { m.fondueExists = true; }), true,
-         Join({kNothingFound, kAsked, kFeatureStart, kDism})},
-        {"Vista SP1: DISM", On(6, 0, 1), true, Join({kNothingFound, kAsked, kFeatureStart, kDism})},
+        // The feature installer.
+        {"Windows 7, DISM without testing for Fondue.exe", With(On(6, 1, 1), fondueThere, true),
+         true, dism},
+        {"Vista SP1: DISM", On(6, 0, 1), true, dism},
         {"6.2 without Fondue.exe: DISM", On(6, 2, 0), true,
          Join({kNothingFound, kAsked, kFeatureStart, kFondueMissing, kDism})},
-        {"6.2 with Fondue.exe: Fondue",
-         With(On(6, 2, 0), [](Machine& m) { m.fondueExists = true; }), true,
-         Join({kNothingFound, kAsked, kFeatureStart, kFondue})},
-        {"10.0 with Fondue.exe: Fondue",
-         With(On(10, 0, 0), [](Machine& m) { m.fondueExists = true; }), true,
-         Join({kNothingFound, kAsked, kFeatureStart, kFondue})},
+        {"6.2 with Fondue.exe: Fondue", With(On(6, 2, 0), fondueThere, true), true, fondue},
+        {"10.0 with Fondue.exe: Fondue", With(On(10, 0, 0), fondueThere, true), true, fondue},
         {"major 0xFFFFFFFF is above 6 (unsigned)", On(0xFFFFFFFF, 0, 0), true,
          Join({kNothingFound, kAsked, kFeatureStart, kFondueMissing, kDism})},
         {"system folder unreadable: Fondue.exe counts as missing",
-         With(On(6, 2, 0),
-              [](Machine& m) {
-                  m.fondueExists = true;
-                  m.systemFolderWorks = false;
-              }),
-         true, Join({kNothingFound, kAsked, kFeatureStart, kDism})},
+         With(With(On(6, 2, 0), fondueThere, true), &Machine::systemFolderWorks, false), true,
+         dism},
         {"32-bit Windows: redirection off fails, null is handed back",
-         With(On(6, 1, 1), [](Machine& m) { m.disableWorks = false; }), true,
-         Join({kNothingFound, kAsked, kFeatureStart, kDism})},
-        {"kernel32.dll does not load: silent",
-         With(On(6, 1, 1), [](Machine& m) { m.kernelLoads = false; }), true,
-         Join({kNothingFound, kAsked, {"load kernel32.dll"}})},
+         With(On(6, 1, 1), &Machine::disableWorks, false), true, dism},
+        {"kernel32.dll does not load: silent", With(On(6, 1, 1), &Machine::kernelLoads, false),
+         true, Join({kNothingFound, kAsked, {"load kernel32.dll"}})},
         {"no Wow64DisableWow64FsRedirection: silent",
-         With(On(6, 1, 1), [](Machine& m) { m.hasDisable = false; }), true,
-         Join({kNothingFound, kAsked,
-               {"load kernel32.dll", "lookup Wow64DisableWow64FsRedirection",
-                "lookup Wow64RevertWow64FsRedirection"}})},
-        {"no Wow64RevertWow64FsRedirection: silent",
-         With(On(6, 1, 1), [](Machine& m) { m.hasRevert = false; }), true,
-         Join({kNothingFound, kAsked,
-               {"load kernel32.dll", "lookup Wow64DisableWow64FsRedirection",
-                "lookup Wow64RevertWow64FsRedirection"}})},
+         With(On(6, 1, 1), &Machine::hasDisable, false), true,
+         Join({kNothingFound, kAsked, lookups})},
+        {"no Wow64RevertWow64FsRedirection: silent", With(On(6, 1, 1), &Machine::hasRevert, false),
+         true, Join({kNothingFound, kAsked, lookups})},
 
-        // Row 2: Vista without a service pack.
-        {"Vista SP0, Yes: the 3.5 SP1 page", On(6, 0, 0), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage35})},
-        {"Vista SP0, box fails: counts as consent",
-         With(On(6, 0, 0), [](Machine& m) { m.unsupportedAnswer = 0; }), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage35})},
-        {"Vista SP0, No: stop",
-         With(On(6, 0, 0), [](Machine& m) { m.unsupportedAnswer = IDNO; }), false,
-         Join({kNothingFound, kAsked, kUnsupported})},
+        // Vista without a service pack.
+        {"Vista SP0, Yes: the 3.5 SP1 page", On(6, 0, 0), true, askedPage(kPage35)},
+        {"Vista SP0, box fails: counts as consent", With(On(6, 0, 0), unsupportedAnswer, 0), true,
+         askedPage(kPage35)},
+        {"Vista SP0, No: stop", With(On(6, 0, 0), unsupportedAnswer, IDNO), false, unsupported},
 
-        // Row 3: Windows 2000 before SP3.
-        {"Windows 2000 SP2, Yes: stop", On(5, 0, 2), false,
-         Join({kNothingFound, kAsked, {"box Windows 2000 notice"}})},
-        {"Windows 2000 SP0, No: stop",
-         With(On(5, 0, 0), [](Machine& m) { m.win2000Answer = IDNO; }), false,
-         Join({kNothingFound, kAsked, {"box Windows 2000 notice"}})},
+        // Windows 2000 before SP3.
+        {"Windows 2000 SP2, Yes: stop", On(5, 0, 2), false, win2000},
+        {"Windows 2000 SP0, No: stop", With(On(5, 0, 0), &Machine::win2000Answer, IDNO), false,
+         win2000},
 
-        // Row 4: Windows 2000 SP3 and later, NT 4.0.
-        {"Windows 2000 SP3, Yes: the 2.0 SP2 page", On(5, 0, 3), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage20})},
-        {"Windows 2000 SP4, box fails: the 2.0 SP2 page",
-         With(On(5, 0, 4), [](Machine& m) { m.unsupportedAnswer = 0; }), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage20})},
-        {"Windows 2000 SP4, No: stop",
-         With(On(5, 0, 4), [](Machine& m) { m.unsupportedAnswer = IDNO; }), false,
-         Join({kNothingFound, kAsked, kUnsupported})},
-        {"NT 4.0 SP6, Yes: the 2.0 SP2 page", On(4, 0, 6), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage20})},
+        // Windows 2000 SP3 and later, NT 4.0 and older numbers.
+        {"Windows 2000 SP3, Yes: the 2.0 SP2 page", On(5, 0, 3), true, askedPage(kPage20)},
+        {"Windows 2000 SP4, box fails: the 2.0 SP2 page", With(On(5, 0, 4), unsupportedAnswer, 0),
+         true, askedPage(kPage20)},
+        {"Windows 2000 SP4, No: stop", With(On(5, 0, 4), unsupportedAnswer, IDNO), false,
+         unsupported},
+        {"NT 4.0 SP6, Yes: the 2.0 SP2 page", On(4, 0, 6), true, askedPage(kPage20)},
         {"major 4 minor 10 (Windows 98 numbers): question, 2.0 SP2 page", On(4, 10, 0), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage20})},
-        {"major 3 minor 0: question, 2.0 SP2 page", On(3, 0, 0), true,
-         Join({kNothingFound, kAsked, kUnsupported, kPage20})},
+         askedPage(kPage20)},
+        {"major 3 minor 0: question, 2.0 SP2 page", On(3, 0, 0), true, askedPage(kPage20)},
 
-        // Row 5: XP and Server 2003, no question.
-        {"XP SP3 without .NET: the 4.0 Client Profile page", On(5, 1, 3), true,
-         Join({kNothingFound, kAsked, kPage40})},
+        // XP and Server 2003, no question.
+        {"XP SP3 without .NET: the 4.0 Client Profile page", On(5, 1, 3), true, page(kPage40)},
         {"XP SP3 with 2.0 without SP: the 3.5 SP1 page",
-         With(On(5, 1, 3), [](Machine& m) { m.net20 = Net(Number(1), Number(0)); }), true,
-         Join({{"open 2.0", "query 2.0 Install", "query 2.0 SP", "close 2.0"}, kAsked,
-               kPage35})},
+         With(On(5, 1, 3), &Machine::net20, Net(Number(1), Number(0))), true,
+         Join({{"open 2.0", "query 2.0 Install", "query 2.0 SP", "close 2.0"}, kAsked, kPage35})},
         {"XP SP3 with a 2.0 Install of 2: the 4.0 Client Profile page",
-         With(On(5, 1, 3), [](Machine& m) { m.net20 = Net(Number(2)); }), true,
+         With(On(5, 1, 3), &Machine::net20, Net(Number(2))), true,
          Join({{"open 2.0", "query 2.0 Install", "close 2.0", "open 4C"}, kAsked, kPage40})},
-        {"XP SP2: the 3.5 SP1 page", On(5, 1, 2), true, Join({kNothingFound, kAsked, kPage35})},
-        {"XP x64 / Server 2003 SP2: the 3.5 SP1 page", On(5, 2, 2), true,
-         Join({kNothingFound, kAsked, kPage35})},
+        {"XP SP2: the 3.5 SP1 page", On(5, 1, 2), true, page(kPage35)},
         {"Server 2003 SP0xFFFF (unsigned): the 4.0 Client Profile page", On(5, 2, 0xFFFF), true,
-         Join({kNothingFound, kAsked, kPage40})},
-        {"XP SP1: the 2.0 SP2 page", On(5, 1, 1), true, Join({kNothingFound, kAsked, kPage20})},
+         page(kPage40)},
+        {"XP SP1: the 2.0 SP2 page", On(5, 1, 1), true, page(kPage20)},
         {"major 3 minor 51 (NT 3.51 numbers): no question, 2.0 SP2 page", On(3, 51, 0), true,
-         Join({kNothingFound, kAsked, kPage20})},
+         page(kPage20)},
     });
 }

@@ -2,6 +2,7 @@
 // through its platform table.
 #include "launcher/install_mode.h"
 #include "ui/download_ui.h"
+#include "support/fake_ui.h"
 
 #include "resource.h"
 
@@ -11,9 +12,12 @@
 #include <string>
 #include <vector>
 
+using fakeui::Actions;
+using fakeui::g_actions;
+
 static struct {
-    DWORD mutexError; const wchar_t* appData; bool cancel, file, launches; int answer;
-    std::vector<std::wstring> folders; int dialogs, launched, browser; std::wstring question;
+    DWORD mutexError; const wchar_t* appData; bool cancel, file, launches;
+    std::vector<std::wstring> folders;
 } t;
 
 static HANDLE WINAPI FakeMutex(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name)
@@ -39,70 +43,53 @@ static INT_PTR WINAPI FakeDialog(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC pr
     EXPECT_EQ(nullptr, owner);
     EXPECT_EQ(&ProgressDialogProc, proc);
     EXPECT_EQ(reinterpret_cast<LPARAM>(g_szInstallerPath), parameter);
-    t.dialogs++;
+    g_actions.push_back("dialog");
     g_bCancelledByUser = t.cancel;
     return 0;
 }
 static BOOL WINAPI FakeExists(LPCWSTR path) { EXPECT_STREQ(g_szInstallerPath, path); return t.file; }
-static int WINAPI FakeAsk(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
-{
-    EXPECT_EQ(nullptr, owner);
-    EXPECT_STREQ(L"Corvid App", caption);
-    EXPECT_EQ(UINT(MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST), style);
-    t.question = text;
-    return t.answer;
-}
-static HINSTANCE WINAPI FakeShell(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show)
-{
-    EXPECT_EQ(nullptr, verb);
-    EXPECT_STREQ(kFullInstallerUrl, file);
-    EXPECT_EQ(nullptr, parameters);
-    EXPECT_EQ(nullptr, directory);
-    EXPECT_EQ(SW_SHOWNORMAL, show);
-    t.browser++;
-    return reinterpret_cast<HINSTANCE>(42);
-}
 static bool FakeLaunch(const WCHAR* file, const WCHAR* directory)
 {
     EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.exe", file);
     EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini", directory);
-    t.launched++;
+    g_actions.push_back("start");
     return t.launches;
 }
 static const InstallPlatform kFakeInstall = {FakeMutex, FakeError, FakeFolder, FakeCreateDirectory,
-                                             FakeDialog, FakeExists, FakeAsk, FakeShell, FakeLaunch};
+                                             FakeDialog, FakeExists, fakeui::MessageBoxW, fakeui::ShellExecuteW, FakeLaunch};
 
 TEST(RunInstallMode, StartsTheInstallerOrOffersTheBrowser)
 {
-    const std::wstring failed = L"There was a problem retrieving the App automatically.\n\nWould you like to download it through your Internet browser?";
-    const std::wstring cancelled = L"The automatic retrieving of the App was canceled.\n\nWould you like to download it through your Internet browser?";
+    const UINT style = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST;
+    fakeui::g_boxes = {
+        {"failed", L"Corvid App", L"There was a problem retrieving the App automatically.\n\nWould you like to download it through your Internet browser?", style},
+        {"cancelled", L"Corvid App", L"The automatic retrieving of the App was canceled.\n\nWould you like to download it through your Internet browser?", style}};
+    const std::string browser = "shell (null) " + fakeui::Narrow(kFullInstallerUrl);
     const std::wstring tooLong = L"C:\\" + std::wstring(200, 'p');
     struct Case {
         const char* label; DWORD mutexError; const wchar_t* appData; bool cancel, file, launches; int answer;
-        int dialogs, launched; std::wstring question; int browser;
+        Actions actions;
     };
     const Case cases[] = {
-        {"second launcher in install mode", ERROR_ALREADY_EXISTS, L"C:\\PD", false, true, true, IDYES, 0, 0, L"", 0},
-        {"mutex refused", ERROR_ACCESS_DENIED, L"C:\\PD", false, true, true, IDYES, 0, 0, L"", 0},
-        {"other mutex failure goes on", ERROR_INVALID_HANDLE, L"C:\\PD", false, true, true, IDYES, 1, 1, L"", 0},
-        {"downloaded and started", 0, L"C:\\PD", false, true, true, IDYES, 1, 1, L"", 0},
-        {"start refused, Yes", 0, L"C:\\PD", false, true, false, IDYES, 1, 1, failed, 1},
-        {"download failed, No", 0, L"C:\\PD", false, false, false, IDNO, 1, 0, failed, 0},
-        {"cancelled with an earlier file, Yes", 0, L"C:\\PD", true, true, true, IDYES, 1, 0, cancelled, 1},
-        {"cancelled, question box failed", 0, L"C:\\PD", true, false, true, 0, 1, 0, cancelled, 0},
-        {"no application-data folder", 0, nullptr, false, true, true, IDYES, 0, 0, failed, 1},
-        {"staging path too long", 0, tooLong.c_str(), false, true, true, IDNO, 0, 0, failed, 0},
+        {"second launcher in install mode", ERROR_ALREADY_EXISTS, L"C:\\PD", false, true, true, IDYES, {}},
+        {"mutex refused", ERROR_ACCESS_DENIED, L"C:\\PD", false, true, true, IDYES, {}},
+        {"other mutex failure goes on", ERROR_INVALID_HANDLE, L"C:\\PD", false, true, true, IDYES, {"dialog", "start"}},
+        {"start refused, Yes", 0, L"C:\\PD", false, true, false, IDYES, {"dialog", "start", "box failed", browser}},
+        {"download failed, No", 0, L"C:\\PD", false, false, false, IDNO, {"dialog", "box failed"}},
+        {"cancelled with an earlier file, Yes", 0, L"C:\\PD", true, true, true, IDYES, {"dialog", "box cancelled", browser}},
+        {"cancelled, question box failed", 0, L"C:\\PD", true, false, true, 0, {"dialog", "box cancelled"}},
+        {"no application-data folder", 0, nullptr, false, true, true, IDYES, {"box failed", browser}},
+        {"staging path too long", 0, tooLong.c_str(), false, true, true, IDNO, {"box failed"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        t = {c.mutexError, c.appData, c.cancel, c.file, c.launches, c.answer};
+        t = {c.mutexError, c.appData, c.cancel, c.file, c.launches};
+        fakeui::g_answers = {{"failed", c.answer}, {"cancelled", c.answer}};
+        g_actions.clear();
         g_bCancelledByUser = false;
         RunInstallModeOn(kFakeInstall);
-        EXPECT_EQ(c.dialogs, t.dialogs);
-        EXPECT_EQ(c.launched, t.launched);
-        EXPECT_EQ(c.question, t.question);
-        EXPECT_EQ(c.browser, t.browser);
-        if (c.dialogs) {
+        EXPECT_EQ(c.actions, g_actions);
+        if (!c.actions.empty() && c.actions[0] == "dialog") {
             EXPECT_EQ((std::vector<std::wstring>{L"C:\\PD", L"C:\\PD\\Ironbark", L"C:\\PD\\Ironbark\\Meridian",
                 L"C:\\PD\\Ironbark\\Meridian\\Temporary", L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini"}), t.folders);
         }
