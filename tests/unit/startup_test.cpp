@@ -79,7 +79,7 @@ const StartupPlatform kFake = {
 
 struct StartupCase {
     const char* label;
-    const wchar_t* modulePath;
+    std::wstring modulePath;
     std::set<std::wstring> files;
     const wchar_t* tail;
     DWORD mutexError;
@@ -87,11 +87,15 @@ struct StartupCase {
     const wchar_t* expectLog;     // hand-overs in order
     const wchar_t* expectFile;    // what the App was started as, if started
     const wchar_t* expectFolder;
+    DWORD modulePathResult = 0;  // 0: the path's length, or the size when cut
 };
 
 static const wchar_t kLauncher[] = L"C:\\Apps\\Corvid\\RookMini.exe";
 static const wchar_t kBeside[] = L"C:\\Apps\\Corvid\\CorvidApp.exe";
 static const wchar_t kAbove[] = L"C:\\Apps\\Corvid\\..\\CorvidApp.exe";
+// A launcher folder of 246 characters fits the buffer but leaves no room for
+// "\CorvidApp.exe" after it.
+static const std::wstring kLongFolder = L"C:\\" + std::wstring(243, L'd');
 
 static const StartupCase kCases[] = {
     {"App beside: started with the tail, in its folder", kLauncher, {kBeside}, L"/a \"b c\"", 0,
@@ -123,6 +127,12 @@ static const StartupCase kCases[] = {
      {L"RookMini.exe\\CorvidApp.exe"}, L"", 0, true, true, L"DHMLU",
      L"RookMini.exe\\CorvidApp.exe", L"RookMini.exe"},
     {"empty module path: ends", L"", {kBeside}, L"", 0, true, true, L"DH", nullptr, nullptr},
+    {"App's path too long for the buffer: install mode", kLongFolder + L"\\RookMini.exe",
+     {kLongFolder + L"\\CorvidApp.exe"}, L"", 0, true, true, L"DHI", nullptr, nullptr},
+    {"module path one longer than the buffer: ends", kLongFolder + L"d\\RookMini.exe", {kBeside},
+     L"", 0, true, true, L"DH", nullptr, nullptr},
+    {"module path cut to fit the buffer: ends", kLauncher, {kBeside}, L"", 0, true, true, L"DH",
+     nullptr, nullptr, MAX_PATH},
 };
 
 TEST(Startup, ChoosesModeAndStartsTheApp)
@@ -131,6 +141,7 @@ TEST(Startup, ChoosesModeAndStartsTheApp)
         SCOPED_TRACE(c.label);
         g_machine = Machine();
         g_machine.modulePath = c.modulePath;
+        g_machine.modulePathResult = c.modulePathResult;
         g_machine.files = c.files;
         g_machine.mutexError = c.mutexError;
         g_machine.dotNetAnswer = c.dotNet;
@@ -146,29 +157,4 @@ TEST(Startup, ChoosesModeAndStartsTheApp)
             EXPECT_EQ(4242u, g_machine.gateTick);
         }
     }
-}
-
-TEST(Startup, PathsThatDoNotFitTheBuffersAreNotFound)
-{
-    // A launcher folder of 246 characters fits, but leaves no room for
-    // "\CorvidApp.exe": the App counts as missing and install mode is chosen.
-    std::wstring folder = L"C:\\" + std::wstring(243, L'd');
-    g_machine = Machine();
-    g_machine.modulePath = folder + L"\\RookMini.exe";
-    g_machine.files = {folder + L"\\CorvidApp.exe"};
-    EXPECT_EQ(0, RunStartup(kFake, nullptr, L""));
-    EXPECT_EQ(std::wstring(L"DHI"), g_machine.log);
-
-    // One character longer and the module path itself does not fit: it ends.
-    g_machine.modulePath = L"C:\\" + std::wstring(244, L'd') + L"\\RookMini.exe";
-    g_machine.log.clear();
-    EXPECT_EQ(0, RunStartup(kFake, nullptr, L""));
-    EXPECT_EQ(std::wstring(L"DH"), g_machine.log);
-
-    // A module path cut to fit the buffer is not taken as the launcher's.
-    g_machine = Machine();
-    g_machine.modulePath = L"C:\\Apps\\Corvid\\RookMini.exe";
-    g_machine.modulePathResult = MAX_PATH;
-    EXPECT_EQ(0, RunStartup(kFake, nullptr, L""));
-    EXPECT_EQ(std::wstring(L"DH"), g_machine.log);
 }

@@ -167,11 +167,24 @@ const UpdateGatePlatform kFake = {
     FakeFetch,   FakeLog,        FakeMalloc,   FakeFree,
 };
 
-Machine Manifest(const char* text, Machine base = Machine())
+typedef std::vector<std::wstring> Lines;
+
+Lines operator+(Lines a, const Lines& b)
 {
-    base.manifest = text;
-    base.manifestLength = static_cast<DWORD>(strlen(text));
-    return base;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Build 45 in the registry and a manifest asking for 46, then changed by edit.
+Machine Gate(void (*edit)(Machine&))
+{
+    Machine machine;
+    machine.valuePresent = true;
+    machine.value = 45;
+    machine.manifest = "Minimum Supported Meridian Version: 46.";
+    machine.manifestLength = static_cast<DWORD>(strlen(machine.manifest));
+    edit(machine);
+    return machine;
 }
 
 const std::wstring kRegOpen = L"RegOpenKeyExW SOFTWARE\\Ironbark\\ComponentManager";
@@ -273,7 +286,6 @@ TEST(UpdateGate, ManifestParsing)
         {"no full stop after the key", "Version 1.0 Minimum Supported Meridian Version: 46", 0,
          {L"log RookMini: Could not parse version string (2). "
           L"'Version 1.0 Minimum Supported Meridian Version: 46'"}},
-        {"empty text", "", 0, {L"log RookMini: Could not parse version string. ''"}},
         {"number text 0: no diagnostic", "Minimum Supported Meridian Version: 0.", 0, {}},
         {"number text starting with a letter", "Minimum Supported Meridian Version: x9.", 0,
          {L"log RookMini: Minimum version '0'"}},
@@ -308,9 +320,6 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
         {"registry 0 wins over the INI file",
          with([](Machine& x) { x.valuePresent = true; x.value = 0; x.iniValue = L"1.2.3.45"; }),
          0, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
-        {"registry beta",
-         with([](Machine& x) { x.valuePresent = true; x.value = -1; }), -1,
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)"}},
         {"value absent: INI 1.2.3.45",
          with([](Machine& x) { x.iniValue = L"1.2.3.45"; }), 45,
          {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 45 (Ini)"}},
@@ -342,82 +351,52 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
 
 TEST(UpdateGate, GateActsInOrder)
 {
-    const char* required = "Minimum Supported Meridian Version: 46.";
-    Machine installed45;
-    installed45.valuePresent = true;
-    installed45.value = 45;
-    const std::wstring version45 = L"log RookMini: Version 45 (Registry)";
+    const Lines probe = {kRegOpen, kRegQuery, L"RegCloseKey",
+                         L"log RookMini: Version 45 (Registry)"};
     const std::wstring minimum46 = L"log RookMini: Minimum version '46'";
-    const std::vector<std::wstring> kills = {kKill + L"CorvidApp" + kHide,
-                                             kKill + L"CorvidNow" + kHide,
-                                             kKill + L"RookNative" + kHide};
-    auto then = [](std::vector<std::wstring> a, const std::vector<std::wstring>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    const std::vector<std::wstring> probe = {kRegOpen, kRegQuery, L"RegCloseKey", version45};
-
+    const Lines fetched = probe + Lines{kFetch, minimum46};
+    const Lines offer = {kKill + L"CorvidApp" + kHide, kKill + L"CorvidNow" + kHide,
+                         kKill + L"RookNative" + kHide, kQuestion};
+    const Lines sleep = {L"Sleep 380"}, browser = {kBrowser};
     struct Case {
         const char* label;
         Machine machine;
-        std::vector<std::wstring> actions;
+        Lines actions;
     };
-    Machine no = Manifest(required, installed45);
-    no.answer = IDNO;
-    Machine failedBox = Manifest(required, installed45);
-    failedBox.answer = 0;
-    Machine late = Manifest(required, installed45);
-    late.nowTick = late.startTick + 500;
-    Machine wrapped = Manifest(required, installed45);
-    wrapped.startTick = 0xFFFFFF00u;
-    wrapped.nowTick = 0x64;  // 356 ms later, across the wrap
-    Machine up = Manifest(required, installed45);
-    up.value = 46;
-    Machine beta = Manifest(required, installed45);
-    beta.value = -1;
-    Machine copyFails = Manifest(required, installed45);
-    copyFails.copyFails = true;
-    Machine nothing = Manifest(required);
-    Machine failedFetch = installed45;
-    Machine betaFailedFetch = installed45;
-    betaFailedFetch.value = -1;
-    Machine empty = installed45;
-    empty.manifest = "";
-    Machine cut = installed45;  // a NUL inside: parsed up to it
-    cut.manifest = "Minimum Supported Meridian Version: 46\0.";
-    cut.manifestLength = 40;
-
     const Case cases[] = {
-        {"update required, Yes: sleep, three kills, question, browser",
-         Manifest(required, installed45),
-         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion, kBrowser}))},
-        {"update required, No: the App's processes are still ended", no,
-         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion}))},
-        {"failed question box counts as No", failedBox,
-         then(then(probe, {kFetch, minimum46, L"Sleep 380"}), then(kills, {kQuestion}))},
-        {"500 ms already passed: no sleep", late,
-         then(then(probe, {kFetch, minimum46}), then(kills, {kQuestion, kBrowser}))},
-        {"tick count wrapped", wrapped,
-         then(then(probe, {kFetch, minimum46, L"Sleep 144"}), then(kills, {kQuestion, kBrowser}))},
-        {"nothing installed and a minimum of 46", nothing,
-         then({kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46, L"Sleep 380"},
-              then(kills, {kQuestion, kBrowser}))},
-        {"up to date", up,
+        {"update required, Yes: sleep, three kills, question, browser", Gate([](Machine&) {}),
+         fetched + sleep + offer + browser},
+        {"update required, No: the App's processes are still ended",
+         Gate([](Machine& x) { x.answer = IDNO; }), fetched + sleep + offer},
+        {"failed question box counts as No", Gate([](Machine& x) { x.answer = 0; }),
+         fetched + sleep + offer},
+        {"500 ms already passed: no sleep",
+         Gate([](Machine& x) { x.nowTick = x.startTick + 500; }), fetched + offer + browser},
+        {"tick count wrapped: 356 ms passed",
+         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 0x64; }),
+         fetched + Lines{L"Sleep 144"} + offer + browser},
+        {"nothing installed and a minimum of 46", Gate([](Machine& x) { x.valuePresent = false; }),
+         Lines{kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46} + sleep + offer +
+             browser},
+        {"up to date", Gate([](Machine& x) { x.value = 46; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 46 (Registry)", kFetch,
           minimum46}},
-        {"beta", beta,
+        {"beta", Gate([](Machine& x) { x.value = -1; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
           minimum46, L"log RookMini: Using Beta of the Corvid App"}},
-        {"fetch failed: no update", failedFetch, then(probe, {kFetch})},
-        {"fetch failed and beta", betaFailedFetch,
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
-          L"log RookMini: Using Beta of the Corvid App"}},
-        {"empty body", empty,
-         then(probe, {kFetch, L"log RookMini: Could not parse version string. ''"})},
-        {"terminated copy unavailable: not parsed", copyFails, then(probe, {kFetch})},
-        {"zero byte inside the body ends the text", cut,
-         then(probe, {kFetch, L"log RookMini: Could not parse version string (2). "
-                              L"'Minimum Supported Meridian Version: 46'"})},
+        {"fetch failed: no update", Gate([](Machine& x) { x.manifest = nullptr; }),
+         probe + Lines{kFetch}},
+        {"empty body", Gate([](Machine& x) { x.manifestLength = 0; }),
+         probe + Lines{kFetch, L"log RookMini: Could not parse version string. ''"}},
+        {"terminated copy unavailable: not parsed", Gate([](Machine& x) { x.copyFails = true; }),
+         probe + Lines{kFetch}},
+        {"zero byte inside the body ends the text",
+         Gate([](Machine& x) {
+             x.manifest = "Minimum Supported Meridian Version: 46\0.";
+             x.manifestLength = 40;
+         }),
+         probe + Lines{kFetch, L"log RookMini: Could not parse version string (2). "
+                               L"'Minimum Supported Meridian Version: 46'"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
