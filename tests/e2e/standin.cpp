@@ -14,36 +14,12 @@
 #include <wchar.h>
 
 #include <string>
+#include "json_text.h"
 
 namespace {
 
 const WCHAR kVerbMark[] = L"/rig-verb=runas";
 
-std::string Json(const std::wstring& text)
-{
-    std::string utf8;
-    if (!text.empty()) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
-                                       nullptr, nullptr);
-        utf8.assign(size, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &utf8[0], size, nullptr,
-                            nullptr);
-    }
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char buffer[8];
-            snprintf(buffer, sizeof(buffer), "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
 
 // The command line without the program name and the blanks after it, split
 // the way the C runtime does for WinMain.
