@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/log_format.h"
+
 #include <stdarg.h>
 #include <stdlib.h>
 
@@ -128,12 +130,11 @@ void WINAPI FakeOutput(LPCWSTR text) { seen.lines.push_back(std::wstring(L"D ") 
 
 void FakeLog(const WCHAR* format, ...)
 {
-    WCHAR line[1536] = {0};
     va_list args;
     va_start(args, format);
-    wvsprintfW(line, format, args);
+    std::wstring line = FormatLogLine(format, args);
     va_end(args);
-    seen.lines.push_back(std::wstring(L"L ") + line);
+    seen.lines.push_back(L"L " + line);
 }
 
 void* FakeMalloc(size_t size)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/log_format.h"
+
 #include <softpub.h>
 
 #include <cstdarg>
@@ -140,10 +142,9 @@ bool FakeLaunch(bool elevate, const WCHAR* file, const WCHAR* folder, const WCHA
 
 void FakeDebugLog(const WCHAR* format, ...)
 {
-    WCHAR line[1536] = {0};
     va_list args;
     va_start(args, format);
-    wvsprintfW(line, format, args);
+    std::wstring line = FormatLogLine(format, args);
     va_end(args);
     g_machine.events += L'D';
     g_machine.lines.push_back(line);

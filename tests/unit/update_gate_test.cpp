@@ -4,6 +4,8 @@
 #include "launcher/update_gate.h"
 
 #include <gtest/gtest.h>
+
+#include "support/log_format.h"
 #include <shlobj.h>
 
 #include <stdarg.h>
@@ -23,12 +25,11 @@ std::wstring Text(const WCHAR* text) { return text ? text : L"(null)"; }
 
 void FakeLog(const WCHAR* format, ...)
 {
-    WCHAR line[1536] = {0};
     va_list args;
     va_start(args, format);
-    wvsprintfW(line, format, args);
+    std::wstring line = FormatLogLine(format, args);
     va_end(args);
-    Record(std::wstring(L"log ") + line);
+    Record(L"log " + line);
 }
 
 struct Machine {
