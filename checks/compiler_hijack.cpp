@@ -2,10 +2,10 @@
 // whose "Debugger" is "svchost.exe" makes Windows start svchost.exe in place
 // of the .NET compiler, and the App cannot run. When that entry is found the
 // error dialog is shown and start-up stops; otherwise nothing is shown.
-#include "compiler_hijack.h"
+#include "checks/compiler_hijack.h"
 
-#include "error_dialog.h"
-#include "resource.h"
+#include "checks/error_dialog.h"
+#include "res/resource.h"
 
 static const WCHAR kCscOptionsKey[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\csc.exe";

@@ -3,7 +3,7 @@
 // entry without showing anything.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 struct HijackPlatform {
     LONG(WINAPI* RegOpenKeyExW)(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access,

@@ -4,7 +4,7 @@
 // and later), or opens the matching download page, or refuses a system that is
 // too old. Only the Windows 2000 notice and a No to the unsupported-system
 // question stop start-up; everything else, failures included, continues.
-#include "dotnet_gate.h"
+#include "checks/dotnet_gate.h"
 
 static const WCHAR kKeyNet20[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
 static const WCHAR kKeyNet4Client[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";

@@ -2,7 +2,7 @@
 // makes, with the real signatures, so that tests can play any machine.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <shellapi.h>
 

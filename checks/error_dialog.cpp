@@ -2,9 +2,9 @@
 // cursor and opens the troubleshooting page, and an OK button or close box to
 // end it. The link is a plain static control, which takes no mouse input, so
 // the dialog itself hit-tests the control's window rectangle.
-#include "error_dialog.h"
+#include "checks/error_dialog.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 static const COLORREF kLinkColour = RGB(0, 0, 255);  // 0x00FF0000
 

@@ -3,7 +3,7 @@
 // a seam so that tests can see it without starting a browser.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <shellapi.h>
 

@@ -3,12 +3,12 @@
 // then the elevated start of the installer once its signature has been found
 // to be the maker's, or the offer of the browser download when the download
 // was cancelled or failed, or the installer was refused or not started.
-#include "install_mode.h"
+#include "launcher/install_mode.h"
 
-#include "installer_trust.h"
+#include "launcher/installer_trust.h"
 
-#include "../ui/download_ui.h"
-#include "resource.h"
+#include "ui/download_ui.h"
+#include "res/resource.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>

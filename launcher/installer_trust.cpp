@@ -4,7 +4,7 @@
 // maker's. The file is opened once, shared for reading only, verified through
 // that handle and held until the shell has started it: neither the network
 // nor another user can swap it between the check and the start.
-#include "installer_trust.h"
+#include "launcher/installer_trust.h"
 
 #include <softpub.h>
 #include <wchar.h>

@@ -5,7 +5,7 @@
 // can answer them.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>

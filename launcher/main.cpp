@@ -1,7 +1,7 @@
 // The process entry: records the module instance, gives the process its
 // taskbar identity, and hands over to the start-up sequence. The exit code is
 // always 0.
-#include "startup.h"
+#include "launcher/startup.h"
 
 static void SetTaskbarIdentity()
 {

@@ -1,7 +1,7 @@
 // The launcher's spine: the start-up gates, finding the App beside the
 // launcher or one folder above it, the choice between launch mode and install
 // mode, and launch mode up to the update gate.
-#include "startup.h"
+#include "launcher/startup.h"
 
 #include <shlwapi.h>
 #include <wchar.h>

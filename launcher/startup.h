@@ -3,7 +3,7 @@
 // a table so that tests can drive every branch.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 struct StartupPlatform {
     DWORD(WINAPI* GetModuleFileNameW)(HMODULE module, LPWSTR path, DWORD size);

@@ -3,7 +3,7 @@
 // fetches the minimum build from the version manifest and, when the
 // installation is too old, ends the App's processes and offers the update
 // page in the browser. Nothing is shown unless an update is required.
-#include "update_gate.h"
+#include "launcher/update_gate.h"
 
 #include <shlobj.h>
 #include <stdlib.h>

@@ -3,12 +3,12 @@
 // from the Windows calls that gather the readings and carry out the actions.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <shellapi.h>
 #include <stddef.h>
 
-#include "../net/fetch.h"
+#include "net/fetch.h"
 
 // The probe's "not read" value of the registry reading.
 const int kVersionNotRead = -100;

@@ -2,7 +2,7 @@
 // into one heap block that is handed to the caller. It writes diagnostics to
 // the debugger output, reports progress to an optional callback and stops
 // when the progress dialog's Cancel has set the cancel flag.
-#include "fetch_platform.h"
+#include "net/fetch_platform.h"
 
 #include <stdlib.h>
 #include <wchar.h>

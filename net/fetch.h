@@ -1,7 +1,7 @@
 // FetchUrl: one synchronous HTTP GET of a whole resource into a heap block.
 #pragma once
 
-#include "../launcher/rookmini.h"
+#include "base/rookmini.h"
 
 // Progress reports: position and total; the result is ignored by the fetch.
 typedef LRESULT (*FetchProgressCallback)(int position, int total);

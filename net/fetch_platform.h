@@ -4,7 +4,7 @@
 // and see every line written.
 #pragma once
 
-#include "fetch.h"
+#include "net/fetch.h"
 
 #include <wininet.h>
 

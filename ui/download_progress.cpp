@@ -1,9 +1,9 @@
 // The progress callback of the installer download. It runs on the worker
 // thread and talks to the bar with sent messages, so each report waits until
 // the dialog's message loop has handled it.
-#include "download_ui.h"
+#include "ui/download_ui.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 #include <commctrl.h>
 

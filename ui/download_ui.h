@@ -4,8 +4,8 @@
 // a table of the real signatures so that tests can answer them.
 #pragma once
 
-#include "../launcher/rookmini.h"
-#include "../net/fetch.h"
+#include "base/rookmini.h"
+#include "net/fetch.h"
 
 // The worker's two private messages to the dialog, both posted with this tag
 // in wParam and 0 in lParam. A message without the tag is not the worker's.

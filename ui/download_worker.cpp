@@ -1,7 +1,7 @@
 // The download worker: fetches the full installer on its own thread, saves
 // it to the installer path and posts the outcome to the progress dialog. The
 // outcome is judged by what is on disk afterwards, not by the fetch's answer.
-#include "download_ui.h"
+#include "ui/download_ui.h"
 
 #include <shlwapi.h>
 #include <stdlib.h>

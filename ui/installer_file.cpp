@@ -1,6 +1,6 @@
 // Saves the downloaded installer to the installer path in one write,
 // replacing whatever file was there.
-#include "download_ui.h"
+#include "ui/download_ui.h"
 
 bool WriteInstallerFileOn(const InstallerFilePlatform& os, const BYTE* bytes, DWORD count)
 {

@@ -2,9 +2,9 @@
 // paints its tiled background, turns Cancel (or Esc, or Enter) into the two
 // cancel flags without closing, and closes itself only when the worker's
 // final message arrives, so the worker always finds the dialog it reports to.
-#include "download_ui.h"
+#include "ui/download_ui.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 // Owned by the open dialog; released when it is destroyed.
 static HICON s_hSmallIcon = nullptr;

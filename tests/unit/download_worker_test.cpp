@@ -2,7 +2,7 @@
 // installer file writer, each through its platform table.
 #include "ui/download_ui.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "ui/download_ui.h"
 #include "support/fake_ui.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 // LaunchProgram: when elevation is asked for, what the shell is handed, and
 // how its answer is read.
-#include "launcher/launch_program.h"
+#include "base/launch_program.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // modal downloads with a worker thread that reports across threads.
 #include "ui/download_ui.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // background bitmap is loaded. The byte layout of the resources is checked
 // separately by the release inspection; this checks that the system accepts
 // them and builds the expected windows from them.
-#include "resource.h"
+#include "res/resource.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -2,7 +2,7 @@
 // tests can answer them.
 #pragma once
 
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
 // LaunchProgram: the one place where the result of a shell start is examined.
 // Elevation ("runas") is asked for only where Windows knows it, from major
 // version 6 (Vista) on.
-#include "launch_program.h"
+#include "base/launch_program.h"
 
 bool LaunchProgramOn(const LaunchPlatform& os, bool elevate, const WCHAR* file,
                      const WCHAR* directory, const WCHAR* parameters)

@@ -1,6 +1,6 @@
 // The launcher's process-wide variables with their initial values, and the
 // built-in URLs on the maker's two hosts.
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 HINSTANCE g_hInstance = nullptr;
 WCHAR g_szStagingFolder[MAX_PATH] = L"";

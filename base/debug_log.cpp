@@ -1,5 +1,5 @@
 // The diagnostic log: one formatted line to the debugger output, nothing else.
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <stdarg.h>
 

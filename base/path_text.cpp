@@ -1,5 +1,5 @@
 // Bounded text operations on the launcher's fixed MAX_PATH buffers.
-#include "rookmini.h"
+#include "base/rookmini.h"
 
 #include <wchar.h>
 
