@@ -25,4 +25,7 @@ bool LaunchProgram(bool elevate, const WCHAR* file, const WCHAR* directory,
     return LaunchProgramOn(kWin32Launch, elevate, file, directory, parameters);
 }
 
-const LaunchPlatform kWin32Launch = {::GetVersionExW, ::ShellExecuteW};
+const LaunchPlatform kWin32Launch = {
+    .GetVersionExW = ::GetVersionExW,
+    .ShellExecuteW = ::ShellExecuteW,
+};

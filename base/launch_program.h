@@ -7,9 +7,8 @@
 #include <shellapi.h>
 
 struct LaunchPlatform {
-    BOOL(WINAPI* GetVersionExW)(LPOSVERSIONINFOW info);
-    HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
-                                     LPCWSTR parameters, LPCWSTR directory, INT show);
+    decltype(&::GetVersionExW) GetVersionExW;
+    decltype(&::ShellExecuteW) ShellExecuteW;
 };
 
 extern const LaunchPlatform kWin32Launch;

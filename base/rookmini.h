@@ -1,6 +1,6 @@
-// The launcher's shared declarations: the process-wide state, the built-in
-// URLs, and the functions that one subsystem hands to another. Every source
-// file of the launcher includes this header, so it stays small.
+// The launcher's shared basics: the module instance, the built-in URLs, the
+// diagnostic log, the shell start and the fixed-buffer path helpers. Every
+// source file of the launcher includes this header, so it stays small.
 #pragma once
 
 #ifndef UNICODE
@@ -11,26 +11,10 @@
 #endif
 #include <windows.h>
 
-#include <atomic>
-
 // ---- Process-wide state (defined in state.cpp) ------------------------------
 
 // Recorded first thing at start-up; dialogs, icons and the bitmap load from it.
 extern HINSTANCE g_hInstance;
-
-// Built by install mode before the progress dialog opens; read by the
-// download worker and the installer file writer.
-extern WCHAR g_szStagingFolder[MAX_PATH];
-extern WCHAR g_szInstallerPath[MAX_PATH];
-
-// Set by the progress dialog's Cancel; polled and cleared by the fetch.
-extern std::atomic<bool> g_bCancel;
-// Set by the progress dialog's Cancel; never cleared.
-extern std::atomic<bool> g_bCancelledByUser;
-
-// The open progress dialog, or null. Set and cleared on the main thread; the
-// worker reads it only while the dialog is guaranteed to exist.
-extern std::atomic<HWND> g_hProgressDialog;
 
 // ---- Built-in URLs (defined in state.cpp) -----------------------------------
 
@@ -49,13 +33,6 @@ void DebugLog(const WCHAR* format, ...);
 // for only from Windows 6 on. True when the shell accepted the request.
 bool LaunchProgram(bool elevate, const WCHAR* file, const WCHAR* directory,
                    const WCHAR* parameters);
-
-// ---- Hand-over points of the start-up sequence ------------------------------
-
-bool CheckDotNetPrerequisite();    // .NET Framework and operating-system gate
-bool CheckCompilerHijack();        // csc.exe Image File Execution Options gate
-void RunUpdateGate(DWORD startTick);
-void RunInstallMode();
 
 // ---- Fixed-buffer text ------------------------------------------------------
 

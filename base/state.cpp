@@ -1,13 +1,8 @@
-// The launcher's process-wide variables with their initial values, and the
+// The launcher's one process-wide variable, the module instance, and the
 // built-in URLs on the maker's two hosts.
 #include "base/rookmini.h"
 
 HINSTANCE g_hInstance = nullptr;
-WCHAR g_szStagingFolder[MAX_PATH] = L"";
-WCHAR g_szInstallerPath[MAX_PATH] = L"";
-std::atomic<bool> g_bCancel(false);
-std::atomic<bool> g_bCancelledByUser(false);
-std::atomic<HWND> g_hProgressDialog(nullptr);
 
 // The maker's hosts. They live under the reserved .example domain: the names
 // of the maker and its product are placeholders of ours.

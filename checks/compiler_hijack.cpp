@@ -63,5 +63,8 @@ bool CheckCompilerHijack()
 }
 
 const HijackPlatform kWin32Hijack = {
-    ::RegOpenKeyExW, ::RegQueryValueExW, ::RegCloseKey, ::DialogBoxParamW,
+    .RegOpenKeyExW = ::RegOpenKeyExW,
+    .RegQueryValueExW = ::RegQueryValueExW,
+    .RegCloseKey = ::RegCloseKey,
+    .DialogBoxParamW = ::DialogBoxParamW,
 };

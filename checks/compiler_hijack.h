@@ -6,13 +6,10 @@
 #include "base/rookmini.h"
 
 struct HijackPlatform {
-    LONG(WINAPI* RegOpenKeyExW)(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access,
-                                PHKEY key);
-    LONG(WINAPI* RegQueryValueExW)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type,
-                                   LPBYTE data, LPDWORD size);
-    LONG(WINAPI* RegCloseKey)(HKEY key);
-    INT_PTR(WINAPI* DialogBoxParamW)(HINSTANCE instance, LPCWSTR dialogTemplate, HWND owner,
-                                     DLGPROC procedure, LPARAM parameter);
+    decltype(&::RegOpenKeyExW) RegOpenKeyExW;
+    decltype(&::RegQueryValueExW) RegQueryValueExW;
+    decltype(&::RegCloseKey) RegCloseKey;
+    decltype(&::DialogBoxParamW) DialogBoxParamW;
 };
 
 extern const HijackPlatform kWin32Hijack;
@@ -20,3 +17,4 @@ extern const HijackPlatform kWin32Hijack;
 // The gate on the given platform, with the error dialog loaded from instance:
 // true lets start-up continue, false stops it.
 bool CheckCompilerHijackOn(const HijackPlatform& os, HINSTANCE instance);
+bool CheckCompilerHijack();

@@ -6,6 +6,8 @@
 // question stop start-up; everything else, failures included, continues.
 #include "checks/dotnet_gate.h"
 
+#include <wchar.h>
+
 static const WCHAR kKeyNet20[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
 static const WCHAR kKeyNet4Client[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 
@@ -42,9 +44,9 @@ static const WCHAR kPage40Client[] = DOTNET_PAGE L"17113";
 static const WCHAR kPage35Sp1[] = DOTNET_PAGE L"22";
 static const WCHAR kPage20Sp2[] = DOTNET_PAGE L"1639";
 
-static const WCHAR kDismFile[] = L"dism.exe";
+static const WCHAR kDismFile[] = L"\\dism.exe";
 static const WCHAR kDismParameters[] = L"/online /enable-feature /featurename:NetFX3";
-static const WCHAR kFondueFile[] = L"fondue.exe";
+static const WCHAR kFondueFile[] = L"\\fondue.exe";
 static const WCHAR kFondueParameters[] = L"/enable-feature:NetFX4 /caller-name:Corvid";
 static const WCHAR kFonduePathTail[] = L"\\Fondue.exe";
 
@@ -94,10 +96,22 @@ static bool FindFramework(const DotNetPlatform& os, bool& net20Installed)
     return present;
 }
 
+// The folder followed by a file name; false (path empty) when it does not fit.
+static bool InFolder(const WCHAR* folder, const WCHAR* tail, WCHAR (&path)[MAX_PATH])
+{
+    wcscpy(path, folder);
+    if (AppendPath(path, tail))
+        return true;
+    path[0] = L'\0';
+    return false;
+}
+
 // Vista with a service pack and later: the system's own feature installer,
 // started with file-system redirection off so that a 32-bit launcher on
-// 64-bit Windows tests and starts the native programs. Between switching
-// redirection off and back on there is no way out.
+// 64-bit Windows tests and starts the native programs. Both are started by
+// their full path in that system folder: by a bare name the shell would look
+// in the current folder first, where anyone could leave a dism.exe to be run
+// elevated. Between switching redirection off and back on there is no way out.
 static bool RunFeatureInstall(const DotNetPlatform& os, DWORD major, DWORD minor)
 {
     HMODULE kernel = os.LoadLibraryA("kernel32.dll");  // kept for the process's life
@@ -113,27 +127,24 @@ static bool RunFeatureInstall(const DotNetPlatform& os, DWORD major, DWORD minor
     PVOID saved = nullptr;
     disable(&saved);  // on 32-bit Windows this fails and leaves saved null
 
-    // A system folder that cannot be read whole, or is too long for the file
-    // name, leaves the path empty: Fondue.exe then counts as missing.
-    WCHAR fonduePath[MAX_PATH];
-    UINT length = os.GetSystemDirectoryW(fonduePath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendPath(fonduePath, kFonduePathTail))
-        fonduePath[0] = L'\0';
-
+    // A system folder that cannot be read whole leaves Fondue.exe missing,
+    // and nothing to start: nothing is then started, and nothing announced.
+    WCHAR folder[MAX_PATH];
+    UINT length = os.GetSystemDirectoryW(folder, MAX_PATH);
+    bool haveFolder = length != 0 && length < MAX_PATH;
+    WCHAR path[MAX_PATH];
     bool fondue = false;
-    if (!(major == 6 && minor < 2))  // Vista and 7 always take DISM
-        fondue = fonduePath[0] != L'\0' &&
-                 os.GetFileAttributesW(fonduePath) != INVALID_FILE_ATTRIBUTES;
-
-    if (fondue)
-        os.ShellExecuteW(nullptr, L"open", kFondueFile, kFondueParameters, nullptr,
-                         SW_SHOWNORMAL);
-    else
-        os.ShellExecuteW(nullptr, L"runas", kDismFile, kDismParameters, nullptr,
-                         SW_SHOWNORMAL);
+    if (haveFolder && !(major == 6 && minor < 2))  // Vista and 7 always take DISM
+        fondue = InFolder(folder, kFonduePathTail, path) &&
+                 os.GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    bool started = haveFolder && InFolder(folder, fondue ? kFondueFile : kDismFile, path);
+    if (started)
+        os.ShellExecuteW(nullptr, fondue ? L"open" : L"runas", path,
+                         fondue ? kFondueParameters : kDismParameters, nullptr, SW_SHOWNORMAL);
 
     revert(saved);
-    os.MessageBoxW(nullptr, kInstallRequested, kCaptionInstall, MB_OK);
+    if (started)
+        os.MessageBoxW(nullptr, kInstallRequested, kCaptionInstall, MB_OK);
     return true;
 }
 
@@ -204,7 +215,14 @@ bool CheckDotNetPrerequisite()
 }
 
 const DotNetPlatform kWin32DotNet = {
-    ::RegOpenKeyExW,  ::RegQueryValueExW,    ::RegCloseKey,        ::MessageBoxW,
-    ::GetVersionExW,  ::LoadLibraryA,        ::GetProcAddress,     ::GetSystemDirectoryW,
-    ::GetFileAttributesW, ::ShellExecuteW,
+    .RegOpenKeyExW = ::RegOpenKeyExW,
+    .RegQueryValueExW = ::RegQueryValueExW,
+    .RegCloseKey = ::RegCloseKey,
+    .MessageBoxW = ::MessageBoxW,
+    .GetVersionExW = ::GetVersionExW,
+    .LoadLibraryA = ::LoadLibraryA,
+    .GetProcAddress = ::GetProcAddress,
+    .GetSystemDirectoryW = ::GetSystemDirectoryW,
+    .GetFileAttributesW = ::GetFileAttributesW,
+    .ShellExecuteW = ::ShellExecuteW,
 };

@@ -65,4 +65,4 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     return ErrorDialogProcOn(kWin32ErrorDialog, dialog, message, wParam, lParam);
 }
 
-const ErrorDialogPlatform kWin32ErrorDialog = {::ShellExecuteW};
+const ErrorDialogPlatform kWin32ErrorDialog = {.ShellExecuteW = ::ShellExecuteW};

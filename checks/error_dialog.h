@@ -8,8 +8,7 @@
 #include <shellapi.h>
 
 struct ErrorDialogPlatform {
-    HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
-                                     LPCWSTR parameters, LPCWSTR directory, INT show);
+    decltype(&::ShellExecuteW) ShellExecuteW;
 };
 
 extern const ErrorDialogPlatform kWin32ErrorDialog;

@@ -1,22 +1,16 @@
-// Install mode: one instance at a time, the staging folder under the
-// machine-wide application-data folder, the download in the progress dialog,
-// then the elevated start of the installer once its signature has been found
-// to be the maker's, or the offer of the browser download when the download
-// was cancelled or failed, or the installer was refused or not started.
+// Install mode: one instance at a time, a private staging folder, the
+// download in the progress dialog, then the elevated start of the installer
+// once its signature has been found to be the maker's, or the offer of the
+// browser download when the download was cancelled or failed, or the
+// installer was refused or not started. Only what this run downloaded and
+// saved whole is ever started, and only after the worker has ended.
 #include "launcher/install_mode.h"
 
 #include "launcher/installer_trust.h"
-
-#include "ui/download_ui.h"
 #include "res/resource.h"
-
-#include <shlobj.h>
-#include <shlwapi.h>
+#include "ui/download_ui.h"
 
 static const WCHAR kInstallMutexName[] = L"RookMini-DoUpdate";
-static const WCHAR* const kStagingLevels[] = {
-    L"\\Ironbark", L"\\Meridian", L"\\Temporary", L"\\meridian_mainmini"};
-static const WCHAR kInstallerName[] = L"\\meridian_setupfull.exe";
 
 static const WCHAR kQuestionCaption[] = L"Corvid App";
 static const WCHAR kCancelledQuestion[] =
@@ -26,30 +20,26 @@ static const WCHAR kFailedQuestion[] =
     L"There was a problem retrieving the App automatically.\n\n"
     L"Would you like to download it through your Internet browser?";
 
-// Builds the staging folder one level at a time, creating each, and the
-// installer path inside it. A path that does not fit its buffer leaves both
-// empty: the staging folder then counts as unavailable.
-static void PrepareStagingFolder(const InstallPlatform& os)
+// Runs the download in the modal progress dialog and waits for its worker.
+// A dialog that cannot be shown counts as a failed download.
+static void Download(const InstallPlatform& os, DownloadJob& job)
 {
-    g_szStagingFolder[0] = L'\0';
-    g_szInstallerPath[0] = L'\0';
-    if (!os.SHGetSpecialFolderPathW(nullptr, g_szStagingFolder, CSIDL_COMMON_APPDATA, TRUE))
-        g_szStagingFolder[0] = L'\0';
-    if (g_szStagingFolder[0] == L'\0')
+    job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!job.cancel)
         return;
-    os.CreateDirectoryW(g_szStagingFolder, nullptr);  // existing or not: go on
-    for (const WCHAR* level : kStagingLevels) {
-        if (!AppendPath(g_szStagingFolder, level)) {
-            g_szStagingFolder[0] = L'\0';
-            return;
-        }
-        os.CreateDirectoryW(g_szStagingFolder, nullptr);
+    INT_PTR shown = os.DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS),
+                                       nullptr, ProgressDialogProc, reinterpret_cast<LPARAM>(&job));
+    if (job.worker) {
+        if (!job.finished)
+            SetEvent(job.cancel);  // the dialog went without the worker: stop it
+        os.WaitForSingleObject(job.worker, INFINITE);
+        CloseHandle(job.worker);
+        job.worker = nullptr;
     }
-    wcscpy(g_szInstallerPath, g_szStagingFolder);
-    if (!AppendPath(g_szInstallerPath, kInstallerName)) {
-        g_szStagingFolder[0] = L'\0';
-        g_szInstallerPath[0] = L'\0';
-    }
+    if (shown == -1)
+        job.saved = false;
+    CloseHandle(job.cancel);
+    job.cancel = nullptr;
 }
 
 void RunInstallModeOn(const InstallPlatform& os)
@@ -61,18 +51,21 @@ void RunInstallModeOn(const InstallPlatform& os)
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
         return;
 
-    PrepareStagingFolder(os);
-    bool haveInstallerPath = g_szInstallerPath[0] != L'\0';
-    if (haveInstallerPath)
-        os.DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
-                           ProgressDialogProc, reinterpret_cast<LPARAM>(g_szInstallerPath));
+    StagingFolder staging = {{0}, {0}, INVALID_HANDLE_VALUE};
+    DownloadJob job{};
+    if (os.PrepareStagingFolder(&staging)) {
+        wcscpy(job.installerPath, staging.installer);
+        Download(os, job);
+    }
 
-    // After a Cancel even an installer of an earlier run is not started.
-    if (!g_bCancelledByUser && haveInstallerPath && os.PathFileExistsW(g_szInstallerPath) &&
-        os.StartInstaller(g_szInstallerPath, g_szStagingFolder))
+    // After a Cancel nothing is started, not even a download that completed.
+    bool started = !job.cancelledByUser && job.saved &&
+                   os.StartInstaller(job.installerPath, staging.folder);
+    ReleaseStagingFolder(&staging);
+    if (started)
         return;  // the installer is not waited for
 
-    int answer = os.MessageBoxW(nullptr, g_bCancelledByUser ? kCancelledQuestion : kFailedQuestion,
+    int answer = os.MessageBoxW(nullptr, job.cancelledByUser ? kCancelledQuestion : kFailedQuestion,
                                 kQuestionCaption,
                                 MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer == IDYES)
@@ -85,6 +78,12 @@ void RunInstallMode()
 }
 
 const InstallPlatform kWin32Install = {
-    ::CreateMutexW, ::GetLastError, ::SHGetSpecialFolderPathW, ::CreateDirectoryW,
-    ::DialogBoxParamW, ::PathFileExistsW, ::MessageBoxW, ::ShellExecuteW, StartVerifiedInstaller,
+    .CreateMutexW = ::CreateMutexW,
+    .GetLastError = ::GetLastError,
+    .PrepareStagingFolder = PrepareStagingFolder,
+    .DialogBoxParamW = ::DialogBoxParamW,
+    .WaitForSingleObject = ::WaitForSingleObject,
+    .MessageBoxW = ::MessageBoxW,
+    .ShellExecuteW = ::ShellExecuteW,
+    .StartInstaller = StartVerifiedInstaller,
 };

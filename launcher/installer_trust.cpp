@@ -6,6 +6,8 @@
 // nor another user can swap it between the check and the start.
 #include "launcher/installer_trust.h"
 
+#include "base/system_library.h"
+
 #include <softpub.h>
 #include <wchar.h>
 
@@ -31,11 +33,11 @@ InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization,
 // Reads one attribute of the certificate's subject. False when it is absent,
 // would not fit the buffer, or holds a NUL inside its value: such a value,
 // "Corvid Software\0anything", would otherwise compare equal to the maker's.
-static bool ReadSubjectAttribute(const TrustPlatform& os, PCCERT_CONTEXT certificate,
+static bool ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate,
                                  const char* oid, WCHAR (&name)[kNameChars])
 {
     name[0] = L'\0';
-    DWORD count = os.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
+    DWORD count = api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
                                         const_cast<char*>(oid), name, kNameChars);
     // The count includes the terminator; a full buffer may mean a cut value.
     if (count < 2 || count >= kNameChars) {
@@ -49,7 +51,7 @@ static bool ReadSubjectAttribute(const TrustPlatform& os, PCCERT_CONTEXT certifi
 // Verifies the open file's signature through its handle and, when it holds,
 // reads the signer's organisation and common name. Answers the verification
 // status; the names are empty when they could not be read.
-static LONG VerifyHeldFile(const TrustPlatform& os, const WCHAR* path, HANDLE file,
+static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
                            WCHAR (&organization)[kNameChars], WCHAR (&commonName)[kNameChars],
                            bool& namesRead)
 {
@@ -77,20 +79,20 @@ static LONG VerifyHeldFile(const TrustPlatform& os, const WCHAR* path, HANDLE fi
     trust.dwUIContext = WTD_UICONTEXT_EXECUTE;
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG status = os.WinVerifyTrust(nullptr, &action, &trust);
+    LONG status = api.WinVerifyTrust(nullptr, &action, &trust);
 
     if (status == ERROR_SUCCESS) {
-        CRYPT_PROVIDER_DATA* provider = os.WTHelperProvDataFromStateData(trust.hWVTStateData);
+        CRYPT_PROVIDER_DATA* provider = api.WTHelperProvDataFromStateData(trust.hWVTStateData);
         CRYPT_PROVIDER_SGNR* signer =
-            provider ? os.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+            provider ? api.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
         // The first certificate of the signer's chain is the one that signed.
         PCCERT_CONTEXT certificate = nullptr;
         if (signer && signer->csCertChain > 0 && signer->pasCertChain)
             certificate = signer->pasCertChain[0].pCert;
         if (certificate) {
-            bool haveOrganization = ReadSubjectAttribute(os, certificate,
+            bool haveOrganization = ReadSubjectAttribute(api, certificate,
                                                          szOID_ORGANIZATION_NAME, organization);
-            bool haveCommonName = ReadSubjectAttribute(os, certificate, szOID_COMMON_NAME,
+            bool haveCommonName = ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME,
                                                        commonName);
             namesRead = haveOrganization && haveCommonName;
         }
@@ -98,7 +100,7 @@ static LONG VerifyHeldFile(const TrustPlatform& os, const WCHAR* path, HANDLE fi
 
     // The state is released whatever the outcome; the names were copied out.
     trust.dwStateAction = WTD_STATEACTION_CLOSE;
-    os.WinVerifyTrust(nullptr, &action, &trust);
+    api.WinVerifyTrust(nullptr, &action, &trust);
     return status;
 }
 
@@ -114,10 +116,14 @@ bool StartVerifiedInstallerOn(const TrustPlatform& os, const WCHAR* path, const 
         return false;
     }
 
+    // Libraries that cannot be had refuse the installer like a bad signature.
     WCHAR organization[kNameChars];
     WCHAR commonName[kNameChars];
     bool namesRead = false;
-    LONG status = VerifyHeldFile(os, path, file, organization, commonName, namesRead);
+    TrustApi api;
+    LONG status = kTrustUnavailable;
+    if (os.LoadTrust(&api))
+        status = VerifyHeldFile(api, path, file, organization, commonName, namesRead);
 
     bool started = false;
     switch (JudgeInstallerTrust(status, namesRead ? organization : nullptr,
@@ -143,14 +149,24 @@ bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder)
     return StartVerifiedInstallerOn(kWin32Trust, path, folder);
 }
 
+// Fills the table from the system folder's wintrust.dll and crypt32.dll.
+static bool LoadSystemTrust(TrustApi* api)
+{
+    HMODULE wintrust = LoadSystemLibrary(L"wintrust.dll");
+    HMODULE crypt32 = wintrust ? LoadSystemLibrary(L"crypt32.dll") : nullptr;
+    return crypt32 && BindFunction(wintrust, "WinVerifyTrust", api->WinVerifyTrust) &&
+           BindFunction(wintrust, "WTHelperProvDataFromStateData",
+                        api->WTHelperProvDataFromStateData) &&
+           BindFunction(wintrust, "WTHelperGetProvSignerFromChain",
+                        api->WTHelperGetProvSignerFromChain) &&
+           BindFunction(crypt32, "CertGetNameStringW", api->CertGetNameStringW);
+}
+
 const TrustPlatform kWin32Trust = {
-    ::CreateFileW,
-    ::GetLastError,
-    ::WinVerifyTrust,
-    ::WTHelperProvDataFromStateData,
-    ::WTHelperGetProvSignerFromChain,
-    ::CertGetNameStringW,
-    ::CloseHandle,
-    LaunchProgram,
-    DebugLog,
+    .LoadTrust = LoadSystemTrust,
+    .CreateFileW = ::CreateFileW,
+    .GetLastError = ::GetLastError,
+    .CloseHandle = ::CloseHandle,
+    .LaunchProgram = LaunchProgram,
+    .DebugLog = DebugLog,
 };

@@ -15,20 +15,26 @@
 extern const WCHAR kMakerPublisherOrganization[];
 extern const WCHAR kMakerPublisherCommonName[];
 
+// The signature calls, looked up in the system's wintrust.dll and
+// crypt32.dll when first needed.
+struct TrustApi {
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
+    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
+    decltype(&::CertGetNameStringW) CertGetNameStringW;
+};
+
+// The status reported when the signature libraries cannot be had.
+const LONG kTrustUnavailable = TRUST_E_SYSTEM_ERROR;
+
 struct TrustPlatform {
-    HANDLE(WINAPI* CreateFileW)(LPCWSTR path, DWORD access, DWORD share,
-                                LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
-                                DWORD flags, HANDLE templateFile);
-    DWORD(WINAPI* GetLastError)();
-    LONG(WINAPI* WinVerifyTrust)(HWND window, GUID* action, LPVOID data);
-    CRYPT_PROVIDER_DATA*(WINAPI* WTHelperProvDataFromStateData)(HANDLE state);
-    CRYPT_PROVIDER_SGNR*(WINAPI* WTHelperGetProvSignerFromChain)(
-        CRYPT_PROVIDER_DATA* data, DWORD signer, BOOL counterSigner, DWORD counterSignerIndex);
-    DWORD(WINAPI* CertGetNameStringW)(PCCERT_CONTEXT certificate, DWORD type, DWORD flags,
-                                      void* typeParameter, LPWSTR name, DWORD size);
-    BOOL(WINAPI* CloseHandle)(HANDLE handle);
-    bool (*LaunchProgram)(bool elevate, const WCHAR* file, const WCHAR* directory,
-                          const WCHAR* parameters);
+    // Fills the table from the system's libraries; false when any library
+    // or function cannot be had.
+    bool (*LoadTrust)(TrustApi* api);
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::GetLastError) GetLastError;
+    decltype(&::CloseHandle) CloseHandle;
+    decltype(&::LaunchProgram) LaunchProgram;
     void (*DebugLog)(const WCHAR* format, ...);
 };
 

@@ -1,6 +1,7 @@
-// The process entry: records the module instance, gives the process its
-// taskbar identity, and hands over to the start-up sequence. The exit code is
-// always 0.
+// The process entry: restricts the library search to the system folder,
+// records the module instance, gives the process its taskbar identity, and
+// hands over to the start-up sequence. The exit code is always 0.
+#include "base/system_library.h"
 #include "launcher/startup.h"
 
 static void SetTaskbarIdentity()
@@ -19,6 +20,9 @@ static void SetTaskbarIdentity()
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Before anything can load a library: nothing beside the launcher, in a
+    // Downloads folder say, is ever loaded into this process.
+    RestrictLibrarySearch();
     g_hInstance = instance;
     SetTaskbarIdentity();
     return RunStartup(kWin32Startup, instance, CommandLineTail(GetCommandLineW()));

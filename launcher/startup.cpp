@@ -93,7 +93,14 @@ int RunStartup(const StartupPlatform& os, HINSTANCE instance, const WCHAR* tail)
 }
 
 const StartupPlatform kWin32Startup = {
-    ::GetModuleFileNameW, ::GetFileAttributesW, ::CreateMutexW, ::GetLastError,
-    ::GetTickCount, CheckDotNetPrerequisite, CheckCompilerHijack, LaunchProgram,
-    RunUpdateGate, RunInstallMode,
+    .GetModuleFileNameW = ::GetModuleFileNameW,
+    .GetFileAttributesW = ::GetFileAttributesW,
+    .CreateMutexW = ::CreateMutexW,
+    .GetLastError = ::GetLastError,
+    .GetTickCount = ::GetTickCount,
+    .CheckDotNetPrerequisite = CheckDotNetPrerequisite,
+    .CheckCompilerHijack = CheckCompilerHijack,
+    .LaunchProgram = LaunchProgram,
+    .RunUpdateGate = RunUpdateGate,
+    .RunInstallMode = RunInstallMode,
 };

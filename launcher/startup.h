@@ -4,19 +4,22 @@
 #pragma once
 
 #include "base/rookmini.h"
+#include "checks/compiler_hijack.h"
+#include "checks/dotnet_gate.h"
+#include "launcher/install_mode.h"
+#include "launcher/update_gate.h"
 
 struct StartupPlatform {
-    DWORD(WINAPI* GetModuleFileNameW)(HMODULE module, LPWSTR path, DWORD size);
-    DWORD(WINAPI* GetFileAttributesW)(LPCWSTR path);
-    HANDLE(WINAPI* CreateMutexW)(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name);
-    DWORD(WINAPI* GetLastError)();
-    DWORD(WINAPI* GetTickCount)();
-    bool (*CheckDotNetPrerequisite)();
-    bool (*CheckCompilerHijack)();
-    bool (*LaunchProgram)(bool elevate, const WCHAR* file, const WCHAR* directory,
-                          const WCHAR* parameters);
-    void (*RunUpdateGate)(DWORD startTick);
-    void (*RunInstallMode)();
+    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+    decltype(&::GetFileAttributesW) GetFileAttributesW;
+    decltype(&::CreateMutexW) CreateMutexW;
+    decltype(&::GetLastError) GetLastError;
+    decltype(&::GetTickCount) GetTickCount;
+    decltype(&::CheckDotNetPrerequisite) CheckDotNetPrerequisite;
+    decltype(&::CheckCompilerHijack) CheckCompilerHijack;
+    decltype(&::LaunchProgram) LaunchProgram;
+    decltype(&::RunUpdateGate) RunUpdateGate;
+    decltype(&::RunInstallMode) RunInstallMode;
 };
 
 extern const StartupPlatform kWin32Startup;

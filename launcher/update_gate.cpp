@@ -79,13 +79,13 @@ int ParseManifestMinimum(char* text, void (*log)(const WCHAR* format, ...))
     return minimum;
 }
 
-UpdateDecision DecideUpdate(int installed, int minimum)
+UpdateDecision DecideUpdate(int installed, int minimum, DWORD sinceStart)
 {
     if (installed >= minimum)
         return kNoUpdate;
     if (installed < 0)
         return kBetaInstalled;
-    return kUpdateRequired;
+    return sinceStart > kLateVerdict ? kUpdateTooLate : kUpdateRequired;
 }
 
 int ProbeInstalledVersionOn(const UpdateGatePlatform& os)
@@ -124,7 +124,7 @@ static int FetchMinimum(const UpdateGatePlatform& os)
 {
     BYTE* body = nullptr;
     DWORD length = 0;
-    os.FetchUrl(kVersionManifestUrl, &body, &length, nullptr);
+    os.FetchUrl(kVersionManifestUrl, &body, &length, nullptr, nullptr, nullptr);
     if (!body)
         return 0;
     int minimum = 0;
@@ -144,10 +144,9 @@ static int FetchMinimum(const UpdateGatePlatform& os)
 }
 
 // Ends the App's processes and asks whether to open the update page.
-static void OfferUpdate(const UpdateGatePlatform& os, DWORD startTick)
+static void OfferUpdate(const UpdateGatePlatform& os, DWORD elapsed)
 {
     // Give the App at least half a second between its start and the kill.
-    DWORD elapsed = os.GetTickCount() - startTick;
     if (elapsed < kKillDelay)
         os.Sleep(kKillDelay - elapsed);
 
@@ -171,14 +170,21 @@ void RunUpdateGateOn(const UpdateGatePlatform& os, DWORD startTick)
 {
     int installed = ProbeInstalledVersionOn(os);
     int minimum = FetchMinimum(os);
-    switch (DecideUpdate(installed, minimum)) {
+    DWORD elapsed = os.GetTickCount() - startTick;
+    switch (DecideUpdate(installed, minimum, elapsed)) {
     case kNoUpdate:
         break;
     case kBetaInstalled:
         os.DebugLog(L"RookMini: Using Beta of the Corvid App");
         break;
     case kUpdateRequired:
-        OfferUpdate(os, startTick);
+        OfferUpdate(os, elapsed);
+        break;
+    case kUpdateTooLate:
+        // Ending the App now could lose the user's work: the next start asks.
+        os.DebugLog(L"RookMini: Update required, but found %u ms after the start; "
+                    L"the App is left running.",
+                    elapsed);
         break;
     }
 }
@@ -194,7 +200,18 @@ void RunUpdateGate(DWORD startTick)
 }
 
 const UpdateGatePlatform kWin32UpdateGate = {
-    ::RegOpenKeyExW, ::RegQueryValueExW, ::RegCloseKey, ::SHGetSpecialFolderPathW,
-    ::GetPrivateProfileStringW, ::GetTickCount, ::Sleep, ::GetWindowsDirectoryW,
-    ::ShellExecuteW, ::MessageBoxW, ::FetchUrl, ::DebugLog, ::malloc, ::free,
+    .RegOpenKeyExW = ::RegOpenKeyExW,
+    .RegQueryValueExW = ::RegQueryValueExW,
+    .RegCloseKey = ::RegCloseKey,
+    .SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW,
+    .GetPrivateProfileStringW = ::GetPrivateProfileStringW,
+    .GetTickCount = ::GetTickCount,
+    .Sleep = ::Sleep,
+    .GetWindowsDirectoryW = ::GetWindowsDirectoryW,
+    .ShellExecuteW = ::ShellExecuteW,
+    .MessageBoxW = ::MessageBoxW,
+    .FetchUrl = ::FetchUrl,
+    .DebugLog = ::DebugLog,
+    .malloc = ::malloc,
+    .free = ::free,
 };

@@ -6,6 +6,7 @@
 #include "base/rookmini.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 #include <stddef.h>
 
 #include "net/fetch.h"
@@ -13,23 +14,22 @@
 // The probe's "not read" value of the registry reading.
 const int kVersionNotRead = -100;
 
+// An update verdict later than this after the App's start never ends the
+// App: the user is working in it by then.
+const DWORD kLateVerdict = 30000;
+
 struct UpdateGatePlatform {
-    LSTATUS(WINAPI* RegOpenKeyExW)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                                   PHKEY result);
-    LSTATUS(WINAPI* RegQueryValueExW)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type,
-                                      LPBYTE data, LPDWORD size);
-    LSTATUS(WINAPI* RegCloseKey)(HKEY key);
-    BOOL(WINAPI* SHGetSpecialFolderPathW)(HWND owner, LPWSTR path, int folder, BOOL create);
-    DWORD(WINAPI* GetPrivateProfileStringW)(LPCWSTR section, LPCWSTR key, LPCWSTR fallback,
-                                            LPWSTR value, DWORD size, LPCWSTR file);
-    DWORD(WINAPI* GetTickCount)();
-    void(WINAPI* Sleep)(DWORD milliseconds);
-    UINT(WINAPI* GetWindowsDirectoryW)(LPWSTR path, UINT size);
-    HINSTANCE(WINAPI* ShellExecuteW)(HWND window, LPCWSTR verb, LPCWSTR file,
-                                     LPCWSTR parameters, LPCWSTR directory, INT show);
-    int(WINAPI* MessageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-    bool (*FetchUrl)(const WCHAR* url, BYTE** body, DWORD* length,
-                     FetchProgressCallback progress);
+    decltype(&::RegOpenKeyExW) RegOpenKeyExW;
+    decltype(&::RegQueryValueExW) RegQueryValueExW;
+    decltype(&::RegCloseKey) RegCloseKey;
+    decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
+    decltype(&::GetPrivateProfileStringW) GetPrivateProfileStringW;
+    decltype(&::GetTickCount) GetTickCount;
+    decltype(&::Sleep) Sleep;
+    decltype(&::GetWindowsDirectoryW) GetWindowsDirectoryW;
+    decltype(&::ShellExecuteW) ShellExecuteW;
+    decltype(&::MessageBoxW) MessageBoxW;
+    decltype(&::FetchUrl) FetchUrl;
     void (*DebugLog)(const WCHAR* format, ...);
     void* (*malloc)(size_t size);
     void (*free)(void* block);
@@ -52,12 +52,15 @@ int BuildFromIniVersion(const WCHAR* version);
 // Ends the text at the full stop after the number. 0 when not found.
 int ParseManifestMinimum(char* text, void (*log)(const WCHAR* format, ...));
 
-enum UpdateDecision { kNoUpdate, kBetaInstalled, kUpdateRequired };
+enum UpdateDecision { kNoUpdate, kBetaInstalled, kUpdateRequired, kUpdateTooLate };
 
 // Signed comparison: an installation at or above the minimum needs nothing,
-// a beta (negative) one is never updated.
-UpdateDecision DecideUpdate(int installed, int minimum);
+// a beta (negative) one is never updated, and an update found more than
+// kLateVerdict milliseconds after the App's start (an unsigned tick
+// difference) is left for the next start.
+UpdateDecision DecideUpdate(int installed, int minimum, DWORD sinceStart);
 
 int ProbeInstalledVersionOn(const UpdateGatePlatform& os);
 int ProbeInstalledVersion();
 void RunUpdateGateOn(const UpdateGatePlatform& os, DWORD startTick);
+void RunUpdateGate(DWORD startTick);

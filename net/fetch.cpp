@@ -1,21 +1,117 @@
-// FetchUrl: one synchronous HTTP GET through WinINet, the whole body read
-// into one heap block that is handed to the caller. It writes diagnostics to
-// the debugger output, reports progress to an optional callback and stops
-// when the progress dialog's Cancel has set the cancel flag.
+// FetchUrl: one HTTP GET through WinINet, the whole body read into one heap
+// block that is handed to the caller. It writes diagnostics to the debugger
+// output, reports progress to an optional callback and stops when its cancel
+// event is set or the host stays silent too long.
+//
+// WinINet runs asynchronously here, so that the fetch's own thread never
+// blocks inside WinINet: it waits for each pending operation together with
+// the cancel event, for at most the silence limit. A stalled or cancelled
+// operation is abandoned: the request is closed, and the state WinINet may
+// still write to (the callback's record and the block being read into) is
+// freed only once WinINet has said that the request is closing; otherwise it
+// is left allocated for the rest of the process. Only the fetch's thread ever
+// touches the handles.
 #include "net/fetch_platform.h"
+
+#include "base/system_library.h"
 
 #include <stdlib.h>
 #include <wchar.h>
 
+#include <atomic>
+#include <new>
+
 static const WCHAR kUserAgent[] = L"RookMini/1.0";
 static const DWORD kCanonicalLength = 2048;
-// RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION | IGNORE_CERT_DATE_INVALID |
-// RESYNCHRONIZE | NEED_FILE; redirects stay automatic.
-static const DWORD kOpenFlags = 0x84402810;
 static const DWORD kStatusQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
 static const DWORD kLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
+static const DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
+                                        INTERNET_OPTION_SEND_TIMEOUT,
+                                        INTERNET_OPTION_RECEIVE_TIMEOUT};
 
 static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
+static const WCHAR kStalledLine[] = L"RookMini: Download stalled, no data for 30 seconds.";
+static const WCHAR kCanceledLine[] = L"RookMini: Download canceled.";
+
+// What WinINet's status callback shares with the fetch's thread.
+struct FetchCall {
+    HANDLE completed;                  // auto-reset: a pending operation has ended
+    HANDLE closed;                     // manual-reset: the request is closing
+    std::atomic<HINTERNET> request;    // as soon as WinINet has made it
+    std::atomic<DWORD_PTR> result;     // of the operation that ended
+    DWORD read;                        // bytes of a read, written when it ends
+};
+
+static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                      DWORD)
+{
+    FetchCall* call = reinterpret_cast<FetchCall*>(context);
+    const INTERNET_ASYNC_RESULT* async = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+    switch (status) {
+    case INTERNET_STATUS_HANDLE_CREATED:
+        call->request = reinterpret_cast<HINTERNET>(async->dwResult);
+        break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+        call->result = async->dwResult;
+        SetEvent(call->completed);
+        break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+        SetEvent(call->closed);  // the last callback for the request
+        break;
+    }
+}
+
+// One fetch: its platform, WinINet's calls and the shared record.
+struct Fetch {
+    const FetchPlatform& os;
+    WinInetApi net;
+    FetchCall* call;
+    HANDLE cancel;
+    bool pending;  // an operation was left pending: the block may still be written
+};
+
+enum Waited { kEnded, kCancelled, kSilent };
+
+// Waits for the operation that WinINet answered as pending.
+static Waited AwaitOperation(Fetch& f)
+{
+    HANDLE events[2] = {f.call->completed, f.cancel};
+    DWORD result = f.os.WaitForMultipleObjects(f.cancel ? 2 : 1, events, FALSE, kSilenceLimit);
+    if (result == WAIT_OBJECT_0)
+        return kEnded;
+    f.pending = true;
+    return f.cancel && result == WAIT_OBJECT_0 + 1 ? kCancelled : kSilent;
+}
+
+// Opens the request. Answers how it ended; request is null when it failed.
+static Waited OpenRequest(Fetch& f, HINTERNET internet, const WCHAR* url, HINTERNET& request)
+{
+    ResetEvent(f.call->completed);
+    request = f.net.InternetOpenUrlW(internet, url, nullptr, 0, kOpenFlags,
+                                     reinterpret_cast<DWORD_PTR>(f.call));
+    if (request || f.os.GetLastError() != ERROR_IO_PENDING)
+        return kEnded;
+    Waited waited = AwaitOperation(f);
+    if (waited == kEnded)
+        request = reinterpret_cast<HINTERNET>(f.call->result.load());
+    return waited;
+}
+
+// Reads into the block. Answers how it ended; ok and read say how the read went.
+static Waited ReadOnce(Fetch& f, HINTERNET request, BYTE* at, DWORD want, bool& ok, DWORD& read)
+{
+    ResetEvent(f.call->completed);
+    f.call->read = 0;
+    ok = f.net.InternetReadFile(request, at, want, &f.call->read) != FALSE;
+    if (!ok && f.os.GetLastError() == ERROR_IO_PENDING) {
+        Waited waited = AwaitOperation(f);
+        if (waited != kEnded)
+            return waited;
+        ok = f.call->result.load() != 0;
+    }
+    read = f.call->read;
+    return kEnded;
+}
 
 DWORD GrownBlockSize(DWORD blockSize, DWORD received)
 {
@@ -64,9 +160,10 @@ static void LogBadStatus(const FetchPlatform& os, const WCHAR* url, DWORD status
 
 // Reads the body of an open 200 response into a new block. Answers the block
 // (null when nothing is handed over) and the bytes received in it.
-static BYTE* ReadBody(const FetchPlatform& os, HINTERNET request, DWORD contentLength,
-                      FetchProgressCallback progress, DWORD* received)
+static BYTE* ReadBody(Fetch& f, HINTERNET request, DWORD contentLength,
+                      FetchProgressCallback progress, void* context, DWORD* received)
 {
+    const FetchPlatform& os = f.os;
     *received = 0;
     DWORD blockSize = contentLength ? contentLength : kReadChunk;
     BYTE* block = static_cast<BYTE*>(os.malloc(blockSize));
@@ -84,8 +181,15 @@ static BYTE* ReadBody(const FetchPlatform& os, HINTERNET request, DWORD contentL
         DWORD want = kReadChunk;
         if (contentLength && contentLength - count < want)
             want = contentLength - count;
+        bool ok = false;
         DWORD read = 0;
-        if (!os.InternetReadFile(request, block + count, want, &read)) {
+        Waited waited = ReadOnce(f, request, block + count, want, ok, read);
+        if (waited != kEnded) {
+            os.OutputDebugStringW(waited == kCancelled ? kCanceledLine : kStalledLine);
+            failed = true;
+            break;
+        }
+        if (!ok) {
             failed = true;
             break;
         }
@@ -93,9 +197,8 @@ static BYTE* ReadBody(const FetchPlatform& os, HINTERNET request, DWORD contentL
             break;
         count += read;
 
-        if (g_bCancel.load()) {
-            os.OutputDebugStringW(L"RookMini: Download canceled.");
-            g_bCancel.store(false);
+        if (f.cancel && WaitForSingleObject(f.cancel, 0) == WAIT_OBJECT_0) {
+            os.OutputDebugStringW(kCanceledLine);
             failed = true;
             break;
         }
@@ -116,16 +219,18 @@ static BYTE* ReadBody(const FetchPlatform& os, HINTERNET request, DWORD contentL
                 blockSize = grown;
             }
         } else if (progress) {
-            progress(static_cast<int>(count), static_cast<int>(contentLength));
+            progress(context, static_cast<int>(count), static_cast<int>(contentLength));
         }
     }
 
     if (failed) {
         os.OutputDebugStringW(L"RookMini: Download failed.");
-        if (block)
+        // A read left pending may still write into the block; it is released
+        // once the request has closed (see FetchUrlOn), or never.
+        if (block && !f.pending)
             os.free(block);
         os.OutputDebugStringW(kZeroBytesLine);
-        return nullptr;
+        return f.pending ? block : nullptr;
     }
 
     if (count == 0) {
@@ -150,8 +255,41 @@ static BYTE* ReadBody(const FetchPlatform& os, HINTERNET request, DWORD contentL
     return block;
 }
 
+// The shared record with its two events; null when they cannot be had. It
+// comes from the process heap, apart from the body's block.
+static FetchCall* NewCall()
+{
+    void* memory = calloc(1, sizeof(FetchCall));
+    if (!memory)
+        return nullptr;
+    FetchCall* call = new (memory) FetchCall();
+    call->completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    call->closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (call->completed && call->closed)
+        return call;
+    if (call->completed)
+        CloseHandle(call->completed);
+    if (call->closed)
+        CloseHandle(call->closed);
+    free(call);
+    return nullptr;
+}
+
+// Releases the record once WinINet can no longer call back with it: no
+// request was ever made, or the request has said it is closing.
+static bool ReleaseCall(Fetch& f)
+{
+    if (f.call->request.load() &&
+        f.os.WaitForMultipleObjects(1, &f.call->closed, FALSE, kCloseWait) != WAIT_OBJECT_0)
+        return false;  // left allocated for the life of the process
+    CloseHandle(f.call->completed);
+    CloseHandle(f.call->closed);
+    free(f.call);
+    return true;
+}
+
 bool FetchUrlOn(const FetchPlatform& os, const WCHAR* url, BYTE** body, DWORD* length,
-                FetchProgressCallback progress)
+                FetchProgressCallback progress, void* context, HANDLE cancel)
 {
     if (body)
         *body = nullptr;
@@ -160,64 +298,114 @@ bool FetchUrlOn(const FetchPlatform& os, const WCHAR* url, BYTE** body, DWORD* l
     if (!body || !length)
         return false;
 
-    HINTERNET internet = os.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                          nullptr, 0);
+    Fetch f = {os, {}, nullptr, cancel, false};
+    HINTERNET internet = nullptr;
+    if (os.LoadWinInet(&f.net))
+        internet = f.net.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                       INTERNET_FLAG_ASYNC);
     if (!internet) {
         os.OutputDebugStringW(L"RookMini: Internet Unavailable");
         return false;
     }
+    // Children inherit these; WinINet's own defaults can be an hour.
+    DWORD limit = kSilenceLimit;
+    for (DWORD option : kTimeoutOptions)
+        f.net.InternetSetOptionW(internet, option, &limit, sizeof(limit));
 
     // Only a check: the request is made with the URL as it was given.
     WCHAR canonical[kCanonicalLength];
     DWORD canonicalLength = kCanonicalLength;
-    if (!os.InternetCanonicalizeUrlW(url, canonical, &canonicalLength, ICU_BROWSER_MODE)) {
+    if (!f.net.InternetCanonicalizeUrlW(url, canonical, &canonicalLength, ICU_BROWSER_MODE)) {
         os.OutputDebugStringW(L"RookMini: Failed expanding URL");
-        os.InternetCloseHandle(internet);
+        f.net.InternetCloseHandle(internet);
         return false;
     }
 
-    HINTERNET request = os.InternetOpenUrlW(internet, url, nullptr, 0, kOpenFlags, 0);
+    HINTERNET request = nullptr;
+    Waited opened = kEnded;
+    f.call = NewCall();
+    if (f.call && f.net.InternetSetStatusCallbackW(internet, OnInternetStatus) !=
+                      INTERNET_INVALID_STATUS_CALLBACK)
+        opened = OpenRequest(f, internet, url, request);
     if (!request) {
-        os.OutputDebugStringW(L"RookMini: Failed opening URL");
-        os.InternetCloseHandle(internet);
+        if (opened == kCancelled) {
+            os.OutputDebugStringW(kCanceledLine);
+            os.OutputDebugStringW(L"RookMini: Download failed.");
+            os.OutputDebugStringW(kZeroBytesLine);
+        } else {
+            if (opened == kSilent)
+                os.OutputDebugStringW(kStalledLine);
+            os.OutputDebugStringW(L"RookMini: Failed opening URL");
+        }
+        // A request WinINet made while the open was pending closes on its own.
+        if (f.call && !f.pending)
+            ReleaseCall(f);
+        f.net.InternetCloseHandle(internet);
         return false;
     }
+    f.call->request = request;
 
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!os.HttpQueryInfoW(request, kStatusQuery, &status, &size, nullptr))
+    if (!f.net.HttpQueryInfoW(request, kStatusQuery, &status, &size, nullptr))
         status = 0;
+    BYTE* block = nullptr;
+    DWORD received = 0;
     if (status != 200) {
         LogBadStatus(os, url, status);
-        os.InternetCloseHandle(request);
-        os.InternetCloseHandle(internet);
-        return false;
+    } else {
+        DWORD contentLength = 0;  // 0: no usable Content-Length
+        size = sizeof(contentLength);
+        if (!f.net.HttpQueryInfoW(request, kLengthQuery, &contentLength, &size, nullptr))
+            contentLength = 0;
+        if (progress && !contentLength)
+            progress(context, -1, -1);
+        block = ReadBody(f, request, contentLength, progress, context, &received);
     }
 
-    DWORD contentLength = 0;  // 0: no usable Content-Length
-    size = sizeof(contentLength);
-    if (!os.HttpQueryInfoW(request, kLengthQuery, &contentLength, &size, nullptr))
-        contentLength = 0;
-    if (progress && !contentLength)
-        progress(-1, -1);
-
-    DWORD received = 0;
-    BYTE* block = ReadBody(os, request, contentLength, progress, &received);
+    // The request is closed before the Internet handle. A read left pending
+    // keeps its block until WinINet says the request is closing.
+    f.net.InternetCloseHandle(request);
+    bool released = ReleaseCall(f);
+    if (f.pending) {
+        if (released && block)
+            os.free(block);
+        block = nullptr;
+    }
+    f.net.InternetCloseHandle(internet);
 
     *body = block;
     *length = block ? received : 0;
-    os.InternetCloseHandle(request);
-    os.InternetCloseHandle(internet);
     return block != nullptr;
 }
 
-bool FetchUrl(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress)
+// Fills the table from the system folder's wininet.dll.
+static bool LoadSystemWinInet(WinInetApi* api)
 {
-    return FetchUrlOn(kWin32Fetch, url, body, length, progress);
+    HMODULE wininet = LoadSystemLibrary(L"wininet.dll");
+    return wininet && BindFunction(wininet, "InternetOpenW", api->InternetOpenW) &&
+           BindFunction(wininet, "InternetSetOptionW", api->InternetSetOptionW) &&
+           BindFunction(wininet, "InternetSetStatusCallbackW", api->InternetSetStatusCallbackW) &&
+           BindFunction(wininet, "InternetCanonicalizeUrlW", api->InternetCanonicalizeUrlW) &&
+           BindFunction(wininet, "InternetOpenUrlW", api->InternetOpenUrlW) &&
+           BindFunction(wininet, "HttpQueryInfoW", api->HttpQueryInfoW) &&
+           BindFunction(wininet, "InternetReadFile", api->InternetReadFile) &&
+           BindFunction(wininet, "InternetCloseHandle", api->InternetCloseHandle);
+}
+
+bool FetchUrl(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress,
+              void* context, HANDLE cancel)
+{
+    return FetchUrlOn(kWin32Fetch, url, body, length, progress, context, cancel);
 }
 
 const FetchPlatform kWin32Fetch = {
-    ::InternetOpenW, ::InternetCanonicalizeUrlW, ::InternetOpenUrlW, ::HttpQueryInfoW,
-    ::InternetReadFile, ::InternetCloseHandle, ::OutputDebugStringW, ::DebugLog,
-    ::malloc, ::realloc, ::free,
+    .LoadWinInet = LoadSystemWinInet,
+    .WaitForMultipleObjects = ::WaitForMultipleObjects,
+    .GetLastError = ::GetLastError,
+    .OutputDebugStringW = ::OutputDebugStringW,
+    .DebugLog = ::DebugLog,
+    .malloc = ::malloc,
+    .realloc = ::realloc,
+    .free = ::free,
 };

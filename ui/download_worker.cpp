@@ -1,46 +1,51 @@
 // The download worker: fetches the full installer on its own thread, saves
-// it to the installer path and posts the outcome to the progress dialog. The
-// outcome is judged by what is on disk afterwards, not by the fetch's answer.
+// it to the installer path and posts the outcome to the progress dialog. Only
+// an installer that this run downloaded and saved whole counts as done.
 #include "ui/download_ui.h"
 
-#include <shlwapi.h>
 #include <stdlib.h>
 
-DWORD DownloadWorkerOn(const WorkerPlatform& os)
+DWORD DownloadWorkerOn(const WorkerPlatform& os, DownloadJob* job)
 {
     BYTE* body = nullptr;
     DWORD length = 0;
-    os.FetchUrl(kFullInstallerUrl, &body, &length, OnDownloadProgress);
+    os.FetchUrl(kFullInstallerUrl, &body, &length, OnDownloadProgress, job, job->cancel);
 
     // A failed download must not leave an installer of an earlier run to be
     // started; after a Cancel that earlier file stays where it is.
-    if (!g_bCancelledByUser && os.PathFileExistsW(g_szInstallerPath))
-        os.DeleteFileW(g_szInstallerPath);
+    if (!job->cancelledByUser && os.PathFileExistsW(job->installerPath))
+        os.DeleteFileW(job->installerPath);
 
-    UINT outcome = WM_DOWNLOAD_FAILED;
+    bool saved = false;
     if (body && length != 0) {
-        os.WriteInstallerFile(body, length);
-        if (os.PathFileExistsW(g_szInstallerPath))
-            outcome = WM_DOWNLOAD_DONE;
-        else
+        saved = os.WriteInstallerFile(job->installerPath, body, length);
+        if (!saved)
             os.OutputDebugStringW(L"RookMini: File write failed");
     } else {
         os.OutputDebugStringW(L"RookMini: No download data");
     }
     free(body);
 
-    // The last act: the dialog closes on this message, and it cannot close
-    // before it, so the handle is still valid here.
-    os.PostMessageW(g_hProgressDialog, outcome, DOWNLOAD_MESSAGE_TAG, 0);
+    // The last acts: the dialog ends only on a message that finds the job
+    // finished, and install mode waits for this thread before it reads the
+    // outcome, so the dialog handle is still valid here.
+    job->saved = saved;
+    job->finished = true;
+    os.PostMessageW(job->dialog, saved ? WM_DOWNLOAD_DONE : WM_DOWNLOAD_FAILED,
+                    DOWNLOAD_MESSAGE_TAG, 0);
     return 0;
 }
 
-DWORD WINAPI DownloadWorker(LPVOID)
+DWORD WINAPI DownloadWorker(LPVOID job)
 {
-    return DownloadWorkerOn(kWin32Worker);
+    return DownloadWorkerOn(kWin32Worker, static_cast<DownloadJob*>(job));
 }
 
 const WorkerPlatform kWin32Worker = {
-    FetchUrl, WriteInstallerFile, ::PathFileExistsW, ::DeleteFileW,
-    ::OutputDebugStringW, ::PostMessageW,
+    .FetchUrl = FetchUrl,
+    .WriteInstallerFile = WriteInstallerFile,
+    .PathFileExistsW = ::PathFileExistsW,
+    .DeleteFileW = ::DeleteFileW,
+    .OutputDebugStringW = ::OutputDebugStringW,
+    .PostMessageW = ::PostMessageW,
 };

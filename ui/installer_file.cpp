@@ -1,25 +1,33 @@
 // Saves the downloaded installer to the installer path in one write,
-// replacing whatever file was there.
+// replacing whatever file was there. The installer is saved whole or not at
+// all: a file cut short by a failed or short write is removed, so that it is
+// never mistaken for a download.
 #include "ui/download_ui.h"
 
-bool WriteInstallerFileOn(const InstallerFilePlatform& os, const BYTE* bytes, DWORD count)
+bool WriteInstallerFileOn(const InstallerFilePlatform& os, const WCHAR* path, const BYTE* bytes,
+                          DWORD count)
 {
-    HANDLE file = os.CreateFileW(g_szInstallerPath, GENERIC_READ | GENERIC_WRITE,
+    HANDLE file = os.CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!file || file == INVALID_HANDLE_VALUE)
         return false;
-    // The count written is not compared: a short file still counts as saved,
-    // the caller goes by the file's existence.
     DWORD written = 0;
-    BOOL ok = os.WriteFile(file, bytes, count, &written, nullptr);
+    bool whole = os.WriteFile(file, bytes, count, &written, nullptr) && written == count;
     os.CloseHandle(file);
-    return ok != FALSE;
+    if (!whole)
+        os.DeleteFileW(path);
+    return whole;
 }
 
-bool WriteInstallerFile(const BYTE* bytes, DWORD count)
+bool WriteInstallerFile(const WCHAR* path, const BYTE* bytes, DWORD count)
 {
-    return WriteInstallerFileOn(kWin32InstallerFile, bytes, count);
+    return WriteInstallerFileOn(kWin32InstallerFile, path, bytes, count);
 }
 
-const InstallerFilePlatform kWin32InstallerFile = {::CreateFileW, ::WriteFile, ::CloseHandle};
+const InstallerFilePlatform kWin32InstallerFile = {
+    .CreateFileW = ::CreateFileW,
+    .WriteFile = ::WriteFile,
+    .CloseHandle = ::CloseHandle,
+    .DeleteFileW = ::DeleteFileW,
+};

@@ -1,47 +1,49 @@
 // The download progress dialog. It starts the download worker when it opens,
-// paints its tiled background, turns Cancel (or Esc, or Enter) into the two
-// cancel flags without closing, and closes itself only when the worker's
-// final message arrives, so the worker always finds the dialog it reports to.
+// paints its tiled background, turns Cancel (or Esc, Enter or a close
+// request) into a cancel of the download without closing, and ends only when
+// its worker has finished, so that install mode never looks at a file that
+// is still being written. A worker message posted by anyone else before the
+// worker has finished changes nothing.
 #include "ui/download_ui.h"
 
 #include "res/resource.h"
 
-// Owned by the open dialog; released when it is destroyed.
-static HICON s_hSmallIcon = nullptr;
-static HICON s_hLargeIcon = nullptr;
-static HBITMAP s_hBackground = nullptr;
-
-static void OnInitDialog(const DialogPlatform& os, HWND dialog)
+static DownloadJob* JobOf(HWND dialog)
 {
-    g_hProgressDialog = dialog;
+    return reinterpret_cast<DownloadJob*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+static void OnInitDialog(const DialogPlatform& os, HWND dialog, DownloadJob* job)
+{
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(job));
+    job->dialog = dialog;
 
     // Greys the close button and the window menu's Close. The change is on
     // the dialog class, so it holds for every dialog created after this one.
     SetClassLongPtrW(dialog, GCL_STYLE, GetClassLongPtrW(dialog, GCL_STYLE) | CS_NOCLOSE);
 
-    s_hSmallIcon = static_cast<HICON>(os.LoadImageW(
+    job->smallIcon = static_cast<HICON>(os.LoadImageW(
         g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-    s_hLargeIcon = static_cast<HICON>(os.LoadImageW(
+    job->largeIcon = static_cast<HICON>(os.LoadImageW(
         g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
-    if (!s_hLargeIcon)
-        s_hLargeIcon = s_hSmallIcon;
-    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(s_hSmallIcon));
-    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(s_hLargeIcon));
+    if (!job->largeIcon)
+        job->largeIcon = job->smallIcon;
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(job->smallIcon));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(job->largeIcon));
 
-    s_hBackground = static_cast<HBITMAP>(os.LoadImageW(
+    job->background = static_cast<HBITMAP>(os.LoadImageW(
         g_hInstance, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0,
         LR_DEFAULTCOLOR));
 
-    // The worker is never waited for. If it cannot be started, nothing would
-    // ever close the dialog (Cancel only sets flags), so the dialog reports
-    // the failure to itself, and as after any failed download without a
-    // cancel, no installer of an earlier run is left to be started.
-    HANDLE worker = os.CreateThread(nullptr, 0, os.DownloadWorker, nullptr, 0, nullptr);
-    if (worker) {
-        os.CloseHandle(worker);
-    } else {
-        if (!g_bCancelledByUser)
-            os.DeleteFileW(g_szInstallerPath);
+    // Install mode waits for the worker once the dialog has ended. If it
+    // cannot be started, nothing else would ever end the dialog, so the
+    // dialog reports the failure to itself; as after any failed download
+    // without a cancel, no installer of an earlier run is left behind.
+    job->worker = os.CreateThread(nullptr, 0, os.DownloadWorker, job, 0, nullptr);
+    if (!job->worker) {
+        if (!job->cancelledByUser)
+            os.DeleteFileW(job->installerPath);
+        job->finished = true;
         PostMessageW(dialog, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG, 0);
     }
 }
@@ -51,8 +53,9 @@ static void OnInitDialog(const DialogPlatform& os, HWND dialog)
 // area. Without a usable picture the dialog's own brush erases instead.
 static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC target)
 {
+    DownloadJob* job = JobOf(dialog);
     BITMAP picture = {};
-    if (!s_hBackground || !GetObjectW(s_hBackground, sizeof(picture), &picture) ||
+    if (!job || !job->background || !GetObjectW(job->background, sizeof(picture), &picture) ||
         picture.bmWidth <= 0 || picture.bmHeight <= 0)
         return FALSE;
 
@@ -61,7 +64,7 @@ static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC targ
     HDC memory = CreateCompatibleDC(target);
     if (!memory)
         return FALSE;
-    HGDIOBJ previous = SelectObject(memory, s_hBackground);
+    HGDIOBJ previous = SelectObject(memory, job->background);
     for (int y = 0; y < client.bottom; y += picture.bmHeight)
         for (int x = 0; x < client.right; x += picture.bmWidth)
             os.BitBlt(target, x, y, picture.bmWidth, picture.bmHeight, memory, 0, 0, SRCCOPY);
@@ -72,26 +75,28 @@ static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC targ
     return TRUE;
 }
 
-static void OnDestroy(const DialogPlatform& os)
+static void OnDestroy(const DialogPlatform& os, DownloadJob* job)
 {
-    if (s_hBackground)
-        os.DeleteObject(s_hBackground);
-    g_hProgressDialog = nullptr;
-    if (s_hLargeIcon && s_hLargeIcon != s_hSmallIcon)
-        os.DestroyIcon(s_hLargeIcon);
-    if (s_hSmallIcon)
-        os.DestroyIcon(s_hSmallIcon);
-    s_hBackground = nullptr;
-    s_hLargeIcon = nullptr;
-    s_hSmallIcon = nullptr;
+    if (!job)
+        return;
+    if (job->background)
+        os.DeleteObject(job->background);
+    job->dialog = nullptr;
+    if (job->largeIcon && job->largeIcon != job->smallIcon)
+        os.DestroyIcon(job->largeIcon);
+    if (job->smallIcon)
+        os.DestroyIcon(job->smallIcon);
+    job->background = nullptr;
+    job->largeIcon = nullptr;
+    job->smallIcon = nullptr;
 }
 
 INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message,
-                             WPARAM wParam, LPARAM)
+                             WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        OnInitDialog(os, dialog);
+        OnInitDialog(os, dialog, reinterpret_cast<DownloadJob*>(lParam));
         return TRUE;  // the dialog manager sets the default focus
     case WM_ERASEBKGND:
         return OnEraseBackground(os, dialog, reinterpret_cast<HDC>(wParam));
@@ -100,21 +105,27 @@ INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_COMMAND:
-        // Cancel, Esc and Enter only ask the fetch to stop; the dialog stays
-        // open until the worker reports.
+        // Cancel, Esc, Enter and a close request (which the dialog manager
+        // turns into IDCANCEL) stop the fetch; the dialog stays open until
+        // the worker has finished.
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            g_bCancelledByUser = true;
-            g_bCancel = true;
+            if (DownloadJob* job = JobOf(dialog)) {
+                job->cancelledByUser = true;
+                SetEvent(job->cancel);
+            }
         }
         return FALSE;
     case WM_DOWNLOAD_FAILED:
     case WM_DOWNLOAD_DONE:
-        // Both close alike; what the worker left on disk tells them apart.
-        if (wParam == DOWNLOAD_MESSAGE_TAG)
-            DestroyWindow(dialog);
+        // Both end alike; the job tells install mode what was saved.
+        if (wParam == DOWNLOAD_MESSAGE_TAG) {
+            DownloadJob* job = JobOf(dialog);
+            if (job && job->finished)
+                os.EndDialog(dialog, 0);
+        }
         return FALSE;
     case WM_DESTROY:
-        OnDestroy(os);
+        OnDestroy(os, JobOf(dialog));
         return FALSE;
     }
     return FALSE;
@@ -126,6 +137,12 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }
 
 const DialogPlatform kWin32Dialog = {
-    ::LoadImageW, ::DestroyIcon, ::DeleteObject, ::BitBlt, ::CreateThread,
-    ::CloseHandle, ::DeleteFileW, DownloadWorker,
+    .LoadImageW = ::LoadImageW,
+    .DestroyIcon = ::DestroyIcon,
+    .DeleteObject = ::DeleteObject,
+    .BitBlt = ::BitBlt,
+    .CreateThread = ::CreateThread,
+    .DeleteFileW = ::DeleteFileW,
+    .EndDialog = ::EndDialog,
+    .DownloadWorker = DownloadWorker,
 };

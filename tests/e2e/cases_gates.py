@@ -84,10 +84,14 @@ def feature_installer(name, verb, tail, other):
         shown(r, UPGRADE, QUESTION)
         shown(r, INSTALL, REQUESTED)
         assert captions(r) == [UPGRADE, INSTALL], 'windows: %s' % captions(r)
-        # Started by bare name, with no folder, shown normally (1).
-        assert shell_calls(r, name) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
+        # Started by its full path in the system folder, never by a bare
+        # name that would find the copy planted beside the launcher; with no
+        # folder, shown normally (1).
+        path = SYSTEM32 + '\\' + name
+        assert shell_calls(r, path) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
         starts = r.started(name)
-        assert [s['tail'] for s in starts] == [tail], '%s starts: %s' % (name, r.starts)
+        assert [(s['path'].lower(), s['tail']) for s in starts] == [(path.lower(), tail)], \
+            '%s starts: %s' % (name, r.starts)
         assert not r.started(other), '%s started too: %s' % (other, r.started(other))
         assert not r.started('browser.exe'), 'browser started'
         app_started(r)
@@ -123,10 +127,11 @@ def nothing_shown(r):
 
 
 YES_THEN_OK = [press('Yes', caption=UPGRADE), press('OK', caption=INSTALL)]
-# Wine's shell finds its own dism.exe in the system folder before the
-# launcher's folder, so the stand-in takes its place there too (loaded
-# natively through the DLL override that no_dotnet writes).
-DISM_BESIDE = ['bin\\dism.exe', r'C:\windows\system32\dism.exe']
+# The system folder's dism.exe is a stand-in (loaded natively through the
+# DLL override that no_dotnet writes); another one planted beside the
+# launcher must never run.
+SYSTEM32 = r'C:\windows\system32'
+DISM_BESIDE = ['bin\\dism.exe', SYSTEM32 + r'\dism.exe']
 
 
 def error_dialog_ended(r):

@@ -5,8 +5,10 @@ what the release must be.
 It reads the PE file directly (standard library only) and checks:
   - the headers: PE32 for i386 (or PE32+ for amd64 with --arch amd64), the
     Windows GUI subsystem;
-  - the imports: only Windows' own libraries, so that the program runs on a
-    bare system (no mingw run-time DLLs);
+  - the imports: only libraries that Windows loads from its KnownDLLs
+    section, never from the program's folder, so that a DLL planted beside
+    the launcher cannot load before its entry runs (and no mingw run-time
+    DLLs); every other library is loaded at run time from the system folder;
   - every resource: both dialog templates field by field, the background
     bitmap, the icon group and its icons, the version block and the
     application manifest, all in US English (1033), and nothing else.
@@ -23,9 +25,10 @@ import xml.etree.ElementTree as ET
 # --------------------------------------------------------------------------
 # What the release must hold.
 
-ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
-                "user32.dll", "gdi32.dll", "wininet.dll", "wintrust.dll",
-                "crypt32.dll", "msvcrt.dll"}
+# Libraries on the KnownDLLs list of every supported Windows (Windows 7 on).
+KNOWN_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
+              "gdi32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll",
+              "imm32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "ws2_32.dll"}
 
 RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 5, 14, 16, 24
 TYPE_NAMES = {RT_BITMAP: "bitmap", RT_ICON: "icon", RT_DIALOG: "dialog",
@@ -541,12 +544,12 @@ def inspect(path, arch):
 
     dlls = pe.imported_dlls()
     print("info  imports: %s" % ", ".join(dlls))
-    foreign = [d for d in dlls
-               if d.lower() not in ALLOWED_DLLS and not d.lower().startswith("api-ms-win-")]
+    foreign = [d for d in dlls if d.lower() not in KNOWN_DLLS]
     if foreign:
-        ins.fail("imports from libraries that are not Windows' own: %s" % ", ".join(foreign))
+        ins.fail("imports from libraries that are not KnownDLLs (a copy beside the program "
+                 "would load): %s" % ", ".join(foreign))
     else:
-        ins.ok("imports only from Windows' own libraries")
+        ins.ok("imports only KnownDLLs")
 
     res = pe.resources()
     for (rtype, rname, lang) in sorted(res, key=str):

@@ -24,8 +24,10 @@ INT_PTR WINAPI FakeDialogBoxParamW(HINSTANCE instance, LPCWSTR dialogTemplate, H
     return g_dialogResult;
 }
 
-const HijackPlatform kFake = {fakereg::RegOpenKeyExW, fakereg::RegQueryValueExW,
-                              fakereg::RegCloseKey, FakeDialogBoxParamW};
+const HijackPlatform kFake = {.RegOpenKeyExW = fakereg::RegOpenKeyExW,
+                              .RegQueryValueExW = fakereg::RegQueryValueExW,
+                              .RegCloseKey = fakereg::RegCloseKey,
+                              .DialogBoxParamW = FakeDialogBoxParamW};
 
 struct HijackCase {
     const char* label;

@@ -152,9 +152,16 @@ DWORD WINAPI FakeGetFileAttributesW(LPCWSTR path)
 }
 
 const DotNetPlatform kFake = {
-    fakereg::RegOpenKeyExW, fakereg::RegQueryValueExW, fakereg::RegCloseKey, fakeui::MessageBoxW,
-    FakeGetVersionExW,      FakeLoadLibraryA,          FakeGetProcAddress,   FakeGetSystemDirectoryW,
-    FakeGetFileAttributesW, fakeui::ShellExecuteW,
+    .RegOpenKeyExW = fakereg::RegOpenKeyExW,
+    .RegQueryValueExW = fakereg::RegQueryValueExW,
+    .RegCloseKey = fakereg::RegCloseKey,
+    .MessageBoxW = fakeui::MessageBoxW,
+    .GetVersionExW = FakeGetVersionExW,
+    .LoadLibraryA = FakeLoadLibraryA,
+    .GetProcAddress = FakeGetProcAddress,
+    .GetSystemDirectoryW = FakeGetSystemDirectoryW,
+    .GetFileAttributesW = FakeGetFileAttributesW,
+    .ShellExecuteW = fakeui::ShellExecuteW,
 };
 
 Actions Join(std::initializer_list<Actions> parts)
@@ -171,11 +178,15 @@ const Actions kAsked = {"box install question", "version"};
 const Actions kFeatureStart = {"load kernel32.dll", "lookup Wow64DisableWow64FsRedirection",
                                "lookup Wow64RevertWow64FsRedirection", "redirection off",
                                "system folder"};
-const Actions kDism = {"shell runas dism.exe /online /enable-feature /featurename:NetFX3",
-                       "redirection back", "box install notice"};
-const Actions kFondue = {"attributes C:\\windows\\system32\\Fondue.exe",
-                         "shell open fondue.exe /enable-feature:NetFX4 /caller-name:Corvid",
-                         "redirection back", "box install notice"};
+// Both started by their full path in the system folder, never by a bare
+// name that the shell would first look for in the current folder.
+const Actions kDism = {
+    "shell runas C:\\windows\\system32\\dism.exe /online /enable-feature /featurename:NetFX3",
+    "redirection back", "box install notice"};
+const Actions kFondue = {
+    "attributes C:\\windows\\system32\\Fondue.exe",
+    "shell open C:\\windows\\system32\\fondue.exe /enable-feature:NetFX4 /caller-name:Corvid",
+    "redirection back", "box install notice"};
 const Actions kFondueMissing = {"attributes C:\\windows\\system32\\Fondue.exe"};
 const Actions kUnsupported = {"box unsupported question"};
 const Actions kPage40 = {"shell open http://www.microsoft.com/download/en/details.aspx?id=17113",
@@ -306,9 +317,9 @@ TEST(DotNetGate, RoutesByWindowsVersion)
         {"10.0 with Fondue.exe: Fondue", With(On(10, 0, 0), fondueThere, true), true, fondue},
         {"major 0xFFFFFFFF is above 6 (unsigned)", On(0xFFFFFFFF, 0, 0), true,
          Join({kNothingFound, kAsked, kFeatureStart, kFondueMissing, kDism})},
-        {"system folder unreadable: Fondue.exe counts as missing",
+        {"system folder unreadable: nothing started, nothing announced",
          With(With(On(6, 2, 0), fondueThere, true), &Machine::systemFolderWorks, false), true,
-         dism},
+         Join({kNothingFound, kAsked, kFeatureStart, {"redirection back"}})},
         {"32-bit Windows: redirection off fails, null is handed back",
          With(On(6, 1, 1), &Machine::disableWorks, false), true, dism},
         {"kernel32.dll does not load: silent", With(On(6, 1, 1), &Machine::kernelLoads, false),

@@ -11,7 +11,7 @@ namespace {
 
 using fakeui::Actions;
 using fakeui::g_actions;  // what the dialog handed to the shell
-const ErrorDialogPlatform kFakeShell = {fakeui::ShellExecuteW};
+const ErrorDialogPlatform kFakeShell = {.ShellExecuteW = fakeui::ShellExecuteW};
 const std::string kOpenedSupport =
     "shell open http://www.corvidapp.example/support#app-troubleshooting-csc";
 

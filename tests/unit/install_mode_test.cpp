@@ -16,9 +16,14 @@ using fakeui::Actions;
 using fakeui::g_actions;
 
 static struct {
-    DWORD mutexError; const wchar_t* appData; bool cancel, file, launches;
-    std::vector<std::wstring> folders;
+    DWORD mutexError; bool folder, cancel, saved, launches; INT_PTR shown; bool workerUnfinished;
+    bool cancelSetBeforeWait;
 } t;
+
+static const wchar_t kFolder[] = L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini";
+static const wchar_t kInstaller[] =
+    L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.exe";
+static DownloadJob* s_job;
 
 static HANDLE WINAPI FakeMutex(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name)
 {
@@ -27,75 +32,82 @@ static HANDLE WINAPI FakeMutex(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name)
     return reinterpret_cast<HANDLE>(0x10);
 }
 static DWORD WINAPI FakeError() { return t.mutexError; }
-static BOOL WINAPI FakeFolder(HWND, LPWSTR path, int folder, BOOL create)
+static bool FakeStaging(StagingFolder* staging)
 {
-    EXPECT_EQ(CSIDL_COMMON_APPDATA, folder);
-    EXPECT_TRUE(create);
-    if (!t.appData)
-        return FALSE;
-    wcscpy(path, t.appData);
-    return TRUE;
+    if (!t.folder)
+        return false;
+    wcscpy(staging->folder, kFolder);
+    wcscpy(staging->installer, kInstaller);
+    staging->held = INVALID_HANDLE_VALUE;
+    return true;
 }
-static BOOL WINAPI FakeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES) { t.folders.push_back(path); return FALSE; }
+// Plays the dialog and its worker: what the user pressed, what was saved.
 static INT_PTR WINAPI FakeDialog(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM parameter)
 {
     EXPECT_EQ(MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), name);
     EXPECT_EQ(nullptr, owner);
     EXPECT_EQ(&ProgressDialogProc, proc);
-    EXPECT_EQ(reinterpret_cast<LPARAM>(g_szInstallerPath), parameter);
+    s_job = reinterpret_cast<DownloadJob*>(parameter);
+    EXPECT_STREQ(kInstaller, s_job->installerPath);
+    EXPECT_TRUE(s_job->cancel);
     g_actions.push_back("dialog");
-    g_bCancelledByUser = t.cancel;
-    return 0;
+    s_job->worker = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // stands for the thread
+    s_job->cancelledByUser = t.cancel;
+    s_job->saved = t.saved;
+    s_job->finished = !t.workerUnfinished;
+    return t.shown;
 }
-static BOOL WINAPI FakeExists(LPCWSTR path) { EXPECT_STREQ(g_szInstallerPath, path); return t.file; }
+static DWORD WINAPI FakeWait(HANDLE handle, DWORD timeout)
+{
+    EXPECT_EQ(s_job->worker, handle);
+    EXPECT_EQ(INFINITE, timeout);
+    t.cancelSetBeforeWait = WaitForSingleObject(s_job->cancel, 0) == WAIT_OBJECT_0;
+    g_actions.push_back("wait for the worker");
+    return WAIT_OBJECT_0;
+}
 static bool FakeLaunch(const WCHAR* file, const WCHAR* directory)
 {
-    EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.exe", file);
-    EXPECT_STREQ(L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini", directory);
+    EXPECT_STREQ(kInstaller, file);
+    EXPECT_STREQ(kFolder, directory);
     g_actions.push_back("start");
     return t.launches;
 }
-static const InstallPlatform kFakeInstall = {FakeMutex, FakeError, FakeFolder, FakeCreateDirectory,
-                                             FakeDialog, FakeExists, fakeui::MessageBoxW, fakeui::ShellExecuteW, FakeLaunch};
+static const InstallPlatform kFakeInstall = {
+    .CreateMutexW = FakeMutex, .GetLastError = FakeError, .PrepareStagingFolder = FakeStaging,
+    .DialogBoxParamW = FakeDialog, .WaitForSingleObject = FakeWait,
+    .MessageBoxW = fakeui::MessageBoxW, .ShellExecuteW = fakeui::ShellExecuteW,
+    .StartInstaller = FakeLaunch};
 
-TEST(RunInstallMode, StartsTheInstallerOrOffersTheBrowser)
+TEST(RunInstallMode, StartsOnlyThisRunsWholeDownloadAfterTheWorkerHasEnded)
 {
     const UINT style = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST;
     fakeui::g_boxes = {
         {"failed", L"Corvid App", L"There was a problem retrieving the App automatically.\n\nWould you like to download it through your Internet browser?", style},
         {"cancelled", L"Corvid App", L"The automatic retrieving of the App was canceled.\n\nWould you like to download it through your Internet browser?", style}};
     const std::string browser = "shell (null) " + fakeui::Narrow(kFullInstallerUrl);
-    const std::wstring tooLong = L"C:\\" + std::wstring(200, 'p');
+    const std::string wait = "wait for the worker";
     struct Case {
-        const char* label; DWORD mutexError; const wchar_t* appData; bool cancel, file, launches; int answer;
-        Actions actions;
+        const char* label; DWORD mutexError; bool folder, cancel, saved, launches; INT_PTR shown;
+        bool workerUnfinished; int answer; Actions actions;
     };
     const Case cases[] = {
-        {"second launcher in install mode", ERROR_ALREADY_EXISTS, L"C:\\PD", false, true, true, IDYES, {}},
-        {"mutex refused", ERROR_ACCESS_DENIED, L"C:\\PD", false, true, true, IDYES, {}},
-        {"other mutex failure goes on", ERROR_INVALID_HANDLE, L"C:\\PD", false, true, true, IDYES, {"dialog", "start"}},
-        {"start refused, Yes", 0, L"C:\\PD", false, true, false, IDYES, {"dialog", "start", "box failed", browser}},
-        {"download failed, No", 0, L"C:\\PD", false, false, false, IDNO, {"dialog", "box failed"}},
-        {"cancelled with an earlier file, Yes", 0, L"C:\\PD", true, true, true, IDYES, {"dialog", "box cancelled", browser}},
-        {"cancelled, question box failed", 0, L"C:\\PD", true, false, true, 0, {"dialog", "box cancelled"}},
-        {"no application-data folder", 0, nullptr, false, true, true, IDYES, {"box failed", browser}},
-        {"staging path too long", 0, tooLong.c_str(), false, true, true, IDNO, {"box failed"}},
+        {"second launcher in install mode", ERROR_ALREADY_EXISTS, true, false, true, true, 0, false, IDYES, {}},
+        {"mutex refused", ERROR_ACCESS_DENIED, true, false, true, true, 0, false, IDYES, {}},
+        {"other mutex failure goes on", ERROR_INVALID_HANDLE, true, false, true, true, 0, false, IDYES, {"dialog", wait, "start"}},
+        {"start refused, Yes", 0, true, false, true, false, 0, false, IDYES, {"dialog", wait, "start", "box failed", browser}},
+        {"nothing saved (an earlier file is no download), No", 0, true, false, false, true, 0, false, IDNO, {"dialog", wait, "box failed"}},
+        {"cancelled, Yes", 0, true, true, false, true, 0, false, IDYES, {"dialog", wait, "box cancelled", browser}},
+        {"cancelled as the download completed: not started", 0, true, true, true, true, 0, false, 0, {"dialog", wait, "box cancelled"}},
+        {"dialog could not be shown: the worker is stopped", 0, true, false, true, true, -1, true, IDNO, {"dialog", wait, "box failed"}},
+        {"no staging folder", 0, false, false, true, true, 0, false, IDYES, {"box failed", browser}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        t = {c.mutexError, c.appData, c.cancel, c.file, c.launches};
+        t = {c.mutexError, c.folder, c.cancel, c.saved, c.launches, c.shown, c.workerUnfinished, false};
         fakeui::g_answers = {{"failed", c.answer}, {"cancelled", c.answer}};
         g_actions.clear();
-        g_bCancelledByUser = false;
         RunInstallModeOn(kFakeInstall);
         EXPECT_EQ(c.actions, g_actions);
-        if (!c.actions.empty() && c.actions[0] == "dialog") {
-            EXPECT_EQ((std::vector<std::wstring>{L"C:\\PD", L"C:\\PD\\Ironbark", L"C:\\PD\\Ironbark\\Meridian",
-                L"C:\\PD\\Ironbark\\Meridian\\Temporary", L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini"}), t.folders);
-        }
-        if (c.appData == tooLong.c_str()) {
-            EXPECT_EQ(L"", std::wstring(g_szInstallerPath));
-        }
+        EXPECT_EQ(c.workerUnfinished, t.cancelSetBeforeWait);
     }
-    g_bCancelledByUser = false;
 }

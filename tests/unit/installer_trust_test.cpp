@@ -31,6 +31,7 @@ struct Script {
     std::wstring organization, commonName;
     bool launchResult;
     bool noProvider, noSigner, organizationAbsent;
+    bool librariesMissing;
 };
 
 struct Machine : Script {
@@ -150,9 +151,22 @@ void FakeDebugLog(const WCHAR* format, ...)
     g_machine.lines.push_back(line);
 }
 
+decltype(&::WinVerifyTrust) g_verifyTrust = FakeWinVerifyTrust;
+
+bool FakeLoadTrust(TrustApi* api)
+{
+    if (g_machine.librariesMissing)
+        return false;
+    *api = TrustApi{.WinVerifyTrust = g_verifyTrust,
+                    .WTHelperProvDataFromStateData = FakeProvData,
+                    .WTHelperGetProvSignerFromChain = FakeSigner,
+                    .CertGetNameStringW = FakeCertGetNameStringW};
+    return true;
+}
+
 const TrustPlatform kFake = {
-    FakeCreateFileW, FakeGetLastError, FakeWinVerifyTrust, FakeProvData, FakeSigner,
-    FakeCertGetNameStringW, FakeCloseHandle, FakeLaunch, FakeDebugLog,
+    .LoadTrust = FakeLoadTrust, .CreateFileW = FakeCreateFileW, .GetLastError = FakeGetLastError,
+    .CloseHandle = FakeCloseHandle, .LaunchProgram = FakeLaunch, .DebugLog = FakeDebugLog,
 };
 
 const wchar_t kMaker[] = L"Corvid Software";
@@ -200,6 +214,9 @@ const TrustCase kCases[] = {
      false, L"OVCDH", kOtherPublisher},
     {"missing file", {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true}, false, L"OD",
      std::wstring(kNotOpened) + L"2"},
+    {"signature libraries cannot be had",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, false, true}, false, L"ODH",
+     std::wstring(kBadSignature) + L"80096001"},
 };
 
 }  // namespace
@@ -224,7 +241,7 @@ TEST(InstallerTrust, StartsOnlyTheMakersIntactInstaller)
         EXPECT_EQ(DWORD(GENERIC_READ), g_machine.access);
         EXPECT_EQ(DWORD(FILE_SHARE_READ), g_machine.share);
         EXPECT_EQ(DWORD(OPEN_EXISTING), g_machine.disposition);
-        if (c.script.openError == 0) {
+        if (c.script.openError == 0 && !c.script.librariesMissing) {
             EXPECT_TRUE(g_machine.verifyArgumentsRight);
             EXPECT_TRUE(g_machine.closedRightState);
         }
@@ -322,7 +339,7 @@ TEST(InstallerTrustOnWindows, HeldInstallerCanBeStartedButNotRewrittenOrDeleted)
 {
     TempFile installer(L"rookmini_trust_held.exe");
     TrustPlatform os = RealFileCalls();
-    os.WinVerifyTrust = PassingVerifyTrust;
+    g_verifyTrust = PassingVerifyTrust;
     os.LaunchProgram = ProbeHeldInstaller;
     g_machine = Machine{};
     g_machine.organization = kMaker;
@@ -330,6 +347,7 @@ TEST(InstallerTrustOnWindows, HeldInstallerCanBeStartedButNotRewrittenOrDeleted)
     g_probeFailures.clear();
 
     EXPECT_TRUE(StartVerifiedInstallerOn(os, installer.path, L"C:\\"));
+    g_verifyTrust = FakeWinVerifyTrust;
     EXPECT_EQ(L"L", g_machine.events);
     for (const std::string& failure : g_probeFailures)
         ADD_FAILURE() << failure;

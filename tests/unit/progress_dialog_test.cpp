@@ -15,7 +15,7 @@
 
 static struct {
     bool noLargeIcon, noBitmap, noThread;
-    int threads, closes, deletes, deletedObjects;
+    int threads, deletes, deletedObjects;
     std::vector<HICON> destroyedIcons;
     std::vector<POINT> tiles;
 } d;
@@ -36,18 +36,22 @@ static BOOL WINAPI FakeBitBlt(HDC t, int x, int y, int cx, int cy, HDC s, int sx
     return BitBlt(t, x, y, cx, cy, s, sx, sy, rop);
 }
 static DWORD WINAPI NeverRun(LPVOID) { return 0; }
+static DownloadJob* s_job = nullptr;
 static HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, LPDWORD)
 {
     EXPECT_EQ(&NeverRun, start);
-    EXPECT_EQ(nullptr, parameter);
+    EXPECT_EQ(s_job, parameter);
     d.threads++;
     return d.noThread ? nullptr : reinterpret_cast<HANDLE>(0x5150);
 }
-static BOOL WINAPI FakeClose(HANDLE h) { EXPECT_EQ(reinterpret_cast<HANDLE>(0x5150), h); d.closes++; return TRUE; }
-static BOOL WINAPI FakeDeleteFile(LPCWSTR path) { EXPECT_STREQ(g_szInstallerPath, path); d.deletes++; return TRUE; }
+static BOOL WINAPI FakeDeleteFile(LPCWSTR path) { EXPECT_STREQ(s_job->installerPath, path); d.deletes++; return TRUE; }
+static std::vector<HWND> s_ended;
+static BOOL WINAPI FakeEndDialog(HWND dialog, INT_PTR result) { EXPECT_EQ(0, result); s_ended.push_back(dialog); return TRUE; }
 
-static const DialogPlatform kFakeDialog = {FakeLoadImage, FakeDestroyIcon, FakeDeleteObject, FakeBitBlt,
-                                           FakeCreateThread, FakeClose, FakeDeleteFile, NeverRun};
+static const DialogPlatform kFakeDialog = {
+    .LoadImageW = FakeLoadImage, .DestroyIcon = FakeDestroyIcon, .DeleteObject = FakeDeleteObject,
+    .BitBlt = FakeBitBlt, .CreateThread = FakeCreateThread, .DeleteFileW = FakeDeleteFile,
+    .EndDialog = FakeEndDialog, .DownloadWorker = NeverRun};
 static INT_PTR CALLBACK FakeProc(HWND h, UINT m, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kFakeDialog, h, m, w, l); }
 
 static void Pump()
@@ -62,10 +66,19 @@ static HWND Open(bool noLargeIcon = false, bool noBitmap = false, bool noThread 
     d = {};
     d.noLargeIcon = noLargeIcon, d.noBitmap = noBitmap, d.noThread = noThread;
     g_hInstance = GetModuleHandleW(nullptr);
-    g_bCancel = g_bCancelledByUser = false;
-    wcscpy(g_szInstallerPath, L"C:\\nowhere\\setup.exe");
-    return CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr, FakeProc, 0);
+    if (s_job) {
+        CloseHandle(s_job->cancel);
+        delete s_job;
+    }
+    s_job = new DownloadJob{};
+    s_job->cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    wcscpy(s_job->installerPath, L"C:\\nowhere\\setup.exe");
+    s_ended.clear();
+    return CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
+                              FakeProc, reinterpret_cast<LPARAM>(s_job));
 }
+
+static bool Ended(HWND dialog) { return s_ended == std::vector<HWND>{dialog}; }
 
 TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
 {
@@ -73,10 +86,11 @@ TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
         SCOPED_TRACE(noLargeIcon ? "32x32 icon missing: the 16x16 serves both" : "both icon sizes");
         HWND dialog = Open(noLargeIcon);
         ASSERT_TRUE(dialog);
-        EXPECT_EQ(dialog, g_hProgressDialog.load());
+        EXPECT_EQ(dialog, s_job->dialog.load());
         EXPECT_TRUE(GetClassLongPtrW(dialog, GCL_STYLE) & CS_NOCLOSE);
         EXPECT_EQ(1, d.threads);
-        EXPECT_EQ(1, d.closes);
+        EXPECT_EQ(reinterpret_cast<HANDLE>(0x5150), s_job->worker);  // kept to be waited for
+        EXPECT_FALSE(s_job->finished);
         HICON small = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
         HICON large = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
         ASSERT_TRUE(small);
@@ -88,39 +102,46 @@ TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
         ReleaseDC(dialog, dc);
 
         DestroyWindow(dialog);
-        EXPECT_EQ(nullptr, g_hProgressDialog.load());
+        EXPECT_EQ(nullptr, s_job->dialog.load());
         EXPECT_EQ(1, d.deletedObjects);
         const std::vector<HICON> destroyed = noLargeIcon ? std::vector<HICON>{small} : std::vector<HICON>{large, small};
         EXPECT_EQ(destroyed, d.destroyedIcons);
     }
 }
 
-TEST(ProgressDialog, AWorkerThatCannotStartStillClosesTheDialog)
+TEST(ProgressDialog, AWorkerThatCannotStartStillEndsTheDialog)
 {
     HWND dialog = Open(false, false, true);
     ASSERT_TRUE(dialog);
     Pump();
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_EQ(0, d.closes);
+    EXPECT_TRUE(Ended(dialog));
+    EXPECT_EQ(nullptr, s_job->worker);
+    EXPECT_TRUE(s_job->finished);
+    EXPECT_FALSE(s_job->saved);
     EXPECT_EQ(1, d.deletes);  // no earlier installer is left to be started
+    DestroyWindow(dialog);
 }
 
-TEST(ProgressDialog, CancelOnlySetsFlagsAndOnlyTheWorkersMessageCloses)
+TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
 {
-    enum How { Send, Post, Key };
+    enum How { Send, Post, Key, Finish };
     struct Step { How how; UINT message; WPARAM wParam; };
-    struct Case { const char* label; std::vector<Step> steps; bool flags, open; };
+    struct Case { const char* label; std::vector<Step> steps; bool cancelled, ended; };
+    const Step finish = {Finish, 0, 0};
     const Case cases[] = {
-        {"Cancel button", {{Send, WM_COMMAND, IDCANCEL}}, true, true},
-        {"Enter", {{Send, WM_COMMAND, IDOK}}, true, true},
-        {"Esc key", {{Key, WM_KEYDOWN, VK_ESCAPE}}, true, true},
-        {"close request", {{Send, WM_CLOSE, 0}}, true, true},
-        {"other command", {{Send, WM_COMMAND, IDC_DOWNLOAD_PROGRESS}}, false, true},
-        {"done", {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}}, false, false},
-        {"failed", {{Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, false},
-        {"done without the tag", {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}}, false, true},
-        {"failed without the tag", {{Post, WM_DOWNLOAD_FAILED, 0}}, false, true},
-        {"cancelling, then the worker reports", {{Send, WM_COMMAND, IDCANCEL}, {Send, WM_COMMAND, IDCANCEL}, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, true, false},
+        {"Cancel button", {{Send, WM_COMMAND, IDCANCEL}}, true, false},
+        {"Enter", {{Send, WM_COMMAND, IDOK}}, true, false},
+        {"Esc key", {{Key, WM_KEYDOWN, VK_ESCAPE}}, true, false},
+        {"close request", {{Post, WM_CLOSE, 0}}, true, false},
+        {"other command", {{Send, WM_COMMAND, IDC_DOWNLOAD_PROGRESS}}, false, false},
+        {"done", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}}, false, true},
+        {"failed", {finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, true},
+        {"done without the tag", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}}, false, false},
+        {"failed without the tag", {finish, {Post, WM_DOWNLOAD_FAILED, 0}}, false, false},
+        {"the worker's message before it has finished",
+         {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, false},
+        {"cancelling, then the worker reports",
+         {{Send, WM_COMMAND, IDCANCEL}, {Send, WM_COMMAND, IDCANCEL}, finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -131,15 +152,17 @@ TEST(ProgressDialog, CancelOnlySetsFlagsAndOnlyTheWorkersMessageCloses)
                 SendMessageW(dialog, s.message, s.wParam, 0);
             else if (s.how == Post)
                 PostMessageW(dialog, s.message, s.wParam, 0);
-            else {
+            else if (s.how == Key) {
                 MSG key = {GetFocus(), s.message, s.wParam, 0};
                 IsDialogMessageW(dialog, &key);
+            } else {
+                s_job->finished = true;
             }
             Pump();
         }
-        EXPECT_EQ(c.flags, g_bCancelledByUser.load());
-        EXPECT_EQ(c.flags, g_bCancel.load());
-        EXPECT_EQ(c.open, IsWindow(dialog) != FALSE);
+        EXPECT_EQ(c.cancelled, s_job->cancelledByUser.load());
+        EXPECT_EQ(c.cancelled, WaitForSingleObject(s_job->cancel, 0) == WAIT_OBJECT_0);
+        EXPECT_EQ(c.ended, Ended(dialog));
         DestroyWindow(dialog);
     }
 }
@@ -187,12 +210,13 @@ TEST(ProgressDialog, TilesTheBackgroundFromTheTopLeft)
 
 static int s_high, s_position;
 
-static bool ModalFetch(const WCHAR*, BYTE** body, DWORD* length, FetchProgressCallback progress)
+static bool ModalFetch(const WCHAR*, BYTE** body, DWORD* length, FetchProgressCallback progress,
+                       void* context, HANDLE)
 {
     const int total = 100000;
     for (int position = 32700; position < total + 32700; position += 32700)
-        progress(position < total ? position : total, total);
-    HWND bar = GetDlgItem(g_hProgressDialog, IDC_DOWNLOAD_PROGRESS);
+        progress(context, position < total ? position : total, total);
+    HWND bar = GetDlgItem(static_cast<DownloadJob*>(context)->dialog, IDC_DOWNLOAD_PROGRESS);
     s_high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
     s_position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
     *body = static_cast<BYTE*>(malloc(total));
@@ -200,25 +224,36 @@ static bool ModalFetch(const WCHAR*, BYTE** body, DWORD* length, FetchProgressCa
     *length = total;
     return true;
 }
-static const WorkerPlatform kModalWorker = {ModalFetch, WriteInstallerFile, PathFileExistsW,
-                                            DeleteFileW, OutputDebugStringW, PostMessageW};
-static DWORD WINAPI ModalWorker(LPVOID) { return DownloadWorkerOn(kModalWorker); }
-static const DialogPlatform kModalDialog = {LoadImageW, DestroyIcon, DeleteObject, BitBlt,
-                                            CreateThread, CloseHandle, DeleteFileW, ModalWorker};
+static const WorkerPlatform kModalWorker = {
+    .FetchUrl = ModalFetch, .WriteInstallerFile = WriteInstallerFile,
+    .PathFileExistsW = PathFileExistsW, .DeleteFileW = DeleteFileW,
+    .OutputDebugStringW = OutputDebugStringW, .PostMessageW = PostMessageW};
+static DWORD WINAPI ModalWorker(LPVOID job) { return DownloadWorkerOn(kModalWorker, static_cast<DownloadJob*>(job)); }
+static const DialogPlatform kModalDialog = {
+    .LoadImageW = LoadImageW, .DestroyIcon = DestroyIcon, .DeleteObject = DeleteObject,
+    .BitBlt = BitBlt, .CreateThread = CreateThread, .DeleteFileW = DeleteFileW,
+    .EndDialog = EndDialog, .DownloadWorker = ModalWorker};
 static INT_PTR CALLBACK ModalProc(HWND h, UINT msg, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kModalDialog, h, msg, w, l); }
 
-TEST(ProgressDialog, ShowsProgressAcrossThreadsAndClosesOnTheWorkersMessage)
+TEST(ProgressDialog, ShowsProgressAcrossThreadsAndEndsWhenTheWorkerHasSaved)
 {
     WCHAR folder[MAX_PATH];
+    DownloadJob job{};
     GetTempPathW(MAX_PATH, folder);
-    GetTempFileNameW(folder, L"rmd", 0, g_szInstallerPath);
-    g_bCancel = g_bCancelledByUser = false;
-    DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr, ModalProc, 0);
-    EXPECT_EQ(nullptr, g_hProgressDialog.load());
+    GetTempFileNameW(folder, L"rmd", 0, job.installerPath);
+    job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(0, DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
+                                 ModalProc, reinterpret_cast<LPARAM>(&job)));
+    ASSERT_TRUE(job.worker);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(job.worker, 10000));
+    CloseHandle(job.worker);
+    CloseHandle(job.cancel);
+    EXPECT_EQ(nullptr, job.dialog.load());
+    EXPECT_TRUE(job.saved);
     EXPECT_EQ(100000, s_high);  // the reports reached (N, N)
     EXPECT_EQ(100000, s_position);
-    HANDLE file = CreateFileW(g_szInstallerPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(job.installerPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(100000u, GetFileSize(file, nullptr));
     CloseHandle(file);
-    DeleteFileW(g_szInstallerPath);
+    DeleteFileW(job.installerPath);
 }

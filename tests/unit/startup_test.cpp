@@ -70,9 +70,16 @@ void FakeUpdateGate(DWORD tick) { g_machine.log += L'U'; g_machine.gateTick = ti
 void FakeInstallMode() { g_machine.log += L'I'; }
 
 const StartupPlatform kFake = {
-    FakeGetModuleFileNameW, FakeGetFileAttributesW, FakeCreateMutexW, FakeGetLastError,
-    FakeGetTickCount, FakeDotNet, FakeHijack, FakeLaunch,
-    FakeUpdateGate, FakeInstallMode,
+    .GetModuleFileNameW = FakeGetModuleFileNameW,
+    .GetFileAttributesW = FakeGetFileAttributesW,
+    .CreateMutexW = FakeCreateMutexW,
+    .GetLastError = FakeGetLastError,
+    .GetTickCount = FakeGetTickCount,
+    .CheckDotNetPrerequisite = FakeDotNet,
+    .CheckCompilerHijack = FakeHijack,
+    .LaunchProgram = FakeLaunch,
+    .RunUpdateGate = FakeUpdateGate,
+    .RunInstallMode = FakeInstallMode,
 };
 
 }  // namespace

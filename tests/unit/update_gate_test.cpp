@@ -146,9 +146,12 @@ void FakeFree(void* block)
     free(block);
 }
 
-bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress)
+bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress,
+               void* context, HANDLE cancel)
 {
     EXPECT_EQ(nullptr, progress);
+    EXPECT_EQ(nullptr, context);
+    EXPECT_EQ(nullptr, cancel);
     Record(L"FetchUrl " + Text(url));
     *body = nullptr;
     *length = 0;
@@ -163,9 +166,20 @@ bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallba
 }
 
 const UpdateGatePlatform kFake = {
-    FakeRegOpen, FakeRegQuery,   FakeRegClose, FakeFolder,  FakeProfile,
-    FakeTick,    FakeSleep,      FakeWindows,  FakeShell,   FakeMessageBox,
-    FakeFetch,   FakeLog,        FakeMalloc,   FakeFree,
+    .RegOpenKeyExW = FakeRegOpen,
+    .RegQueryValueExW = FakeRegQuery,
+    .RegCloseKey = FakeRegClose,
+    .SHGetSpecialFolderPathW = FakeFolder,
+    .GetPrivateProfileStringW = FakeProfile,
+    .GetTickCount = FakeTick,
+    .Sleep = FakeSleep,
+    .GetWindowsDirectoryW = FakeWindows,
+    .ShellExecuteW = FakeShell,
+    .MessageBoxW = FakeMessageBox,
+    .FetchUrl = FakeFetch,
+    .DebugLog = FakeLog,
+    .malloc = FakeMalloc,
+    .free = FakeFree,
 };
 
 typedef std::vector<std::wstring> Lines;
@@ -376,6 +390,16 @@ TEST(UpdateGate, GateActsInOrder)
         {"tick count wrapped: 356 ms passed",
          Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 0x64; }),
          fetched + Lines{L"Sleep 144"} + offer + browser},
+        {"verdict exactly 30 s after the start: still acted on",
+         Gate([](Machine& x) { x.nowTick = x.startTick + 30000; }), fetched + offer + browser},
+        {"verdict later than 30 s: the App is left running",
+         Gate([](Machine& x) { x.nowTick = x.startTick + 30001; }),
+         fetched + Lines{L"log RookMini: Update required, but found 30001 ms after the start; "
+                         L"the App is left running."}},
+        {"late verdict across a tick-count wrap",
+         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 40000; }),
+         fetched + Lines{L"log RookMini: Update required, but found 40256 ms after the start; "
+                         L"the App is left running."}},
         {"nothing installed and a minimum of 46", Gate([](Machine& x) { x.valuePresent = false; }),
          Lines{kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46} + sleep + offer +
              browser},
