@@ -2,7 +2,7 @@
 Yes leads on each Windows version (the feature installer, elevated or not, or
 the download page in the browser), and the compiler-hijack error dialog with
 what ends it. After a gate that lets start-up go on, the App is started."""
-from rig import Case, Route, MANIFEST_URL, BROWSER, press, esc, close
+from rig import Case, Route, MANIFEST_URL, BROWSER, SYSTEM32, press, esc, close
 
 UP_TO_DATE = {MANIFEST_URL: Route(body=b'Minimum Supported Meridian Version: 40.\r\n')}
 INSTALLED_46 = {r'HKLM\SOFTWARE\Ironbark\ComponentManager': {'MeridianVersion': 46}}
@@ -88,6 +88,10 @@ def feature_installer(name, verb, tail, other):
         assert shell_calls(r, name) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
         starts = r.started(name)
         assert [s['tail'] for s in starts] == [tail], '%s starts: %s' % (name, r.starts)
+        # The native one: the 32-bit release switches WOW64 file redirection
+        # off, so a copy in syswow64 is not reached.
+        native = SYSTEM32 + name
+        assert starts[0]['path'].lower() == native.lower(), 'started %s' % starts[0]['path']
         assert not r.started(other), '%s started too: %s' % (other, r.started(other))
         assert not r.started('browser.exe'), 'browser started'
         app_started(r)
