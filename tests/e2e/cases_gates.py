@@ -84,8 +84,10 @@ def feature_installer(name, verb, tail, other):
         shown(r, UPGRADE, QUESTION)
         shown(r, INSTALL, REQUESTED)
         assert captions(r) == [UPGRADE, INSTALL], 'windows: %s' % captions(r)
-        # Started by bare name, with no folder, shown normally (1).
-        assert shell_calls(r, name) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
+        # Started by bare name or by its path in the native system folder,
+        # with no folder, shown normally (1).
+        calls = shell_calls(r, name) + shell_calls(r, SYSTEM32 + name)
+        assert calls == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
         starts = r.started(name)
         assert [s['tail'] for s in starts] == [tail], '%s starts: %s' % (name, r.starts)
         # The native one: the 32-bit release switches WOW64 file redirection

@@ -34,16 +34,6 @@ KNOWN_PROGRAMS = ['CorvidApp.exe', 'CorvidNow.exe', 'RookNative.exe', 'browser.e
                   'meridian_setupfull.exe', 'dism.exe', 'fondue.exe', 'taskkill.exe']
 
 BROWSER = r'C:\rig\tools\browser.exe'
-
-# The launcher the rig runs: 'x86' (the release) or 'x64' (the twin).
-TARGETS = ('x86', 'x64')
-TARGET = os.environ.get('ROOKMINI_TARGET') or 'x86'
-SYSTEM32 = 'C:\\windows\\system32\\'
-SYSWOW64 = 'C:\\windows\\syswow64\\'
-
-
-class Unavailable(Exception):
-    """The machine cannot run the launcher under test; the message is one line."""
 MANIFEST_URL = 'http://download.corvidapp.example/update/meridian_version.txt'
 INSTALLER_URL = 'http://www.corvidapp.example/downloads/corvidapp/pc/full'
 UPDATE_PAGE_URL = 'http://www.corvidapp.example/meridian_update.asp'
@@ -59,6 +49,17 @@ STATE_KEYS = [
     r'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\csc.exe',
 ]
 STATE_FOLDERS = [r'C:\ProgramData\Ironbark']
+
+# The launcher the rig runs: 'x86' (the release) or 'x64' (the twin).
+TARGETS = ('x86', 'x64')
+TARGET = os.environ.get('ROOKMINI_TARGET') or 'x86'
+SYSTEM32 = 'C:\\windows\\system32\\'
+SYSWOW64 = 'C:\\windows\\syswow64\\'
+
+
+class Unavailable(Exception):
+    """The machine cannot run the launcher under test; the message is one line."""
+
 
 # .NET Framework 2.0 with a service pack: the start-up gate lets every case
 # through unless the case turns this off (Case.dotnet=False).
