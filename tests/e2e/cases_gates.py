@@ -2,7 +2,7 @@
 Yes leads on each Windows version (the feature installer, elevated or not, or
 the download page in the browser), and the compiler-hijack error dialog with
 what ends it. After a gate that lets start-up go on, the App is started."""
-from rig import Case, Route, MANIFEST_URL, BROWSER, press, esc, close
+from rig import Case, Route, MANIFEST_URL, BROWSER, SYSTEM32, press, esc, close
 
 UP_TO_DATE = {MANIFEST_URL: Route(body=b'Minimum Supported Meridian Version: 40.\r\n')}
 INSTALLED_46 = {r'HKLM\SOFTWARE\Ironbark\ComponentManager': {'MeridianVersion': 46}}
@@ -84,13 +84,14 @@ def feature_installer(name, verb, tail, other):
         shown(r, UPGRADE, QUESTION)
         shown(r, INSTALL, REQUESTED)
         assert captions(r) == [UPGRADE, INSTALL], 'windows: %s' % captions(r)
-        # Started by its full path in the system folder, never by a bare
+        # Started by its path in the native system folder, never by a bare
         # name that would find the copy planted beside the launcher; with no
-        # folder, shown normally (1).
-        path = SYSTEM32 + '\\' + name
-        assert shell_calls(r, path) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
+        # folder, shown normally (1). The 32-bit release switches WOW64 file
+        # redirection off, so a copy in syswow64 is not reached.
+        native = SYSTEM32 + name
+        assert shell_calls(r, native) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
         starts = r.started(name)
-        assert [(s['path'].lower(), s['tail']) for s in starts] == [(path.lower(), tail)], \
+        assert [(s['path'].lower(), s['tail']) for s in starts] == [(native.lower(), tail)], \
             '%s starts: %s' % (name, r.starts)
         assert not r.started(other), '%s started too: %s' % (other, r.started(other))
         assert not r.started('browser.exe'), 'browser started'
@@ -130,8 +131,7 @@ YES_THEN_OK = [press('Yes', caption=UPGRADE), press('OK', caption=INSTALL)]
 # The system folder's dism.exe is a stand-in (loaded natively through the
 # DLL override that no_dotnet writes); another one planted beside the
 # launcher must never run.
-SYSTEM32 = r'C:\windows\system32'
-DISM_BESIDE = ['bin\\dism.exe', SYSTEM32 + r'\dism.exe']
+DISM_BESIDE = ['bin\\dism.exe', SYSTEM32 + 'dism.exe']
 
 
 def error_dialog_ended(r):

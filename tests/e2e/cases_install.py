@@ -23,7 +23,7 @@ def serve_standin(extra=0):
     by the maker, into it (the rig knows where the build is); extra bytes
     announced beyond the body cut the transfer short."""
     def during(ctx):
-        body = signing.installer_sample(ctx.rig.build, 'maker')
+        body = signing.installer_sample(ctx.rig.standin_file(), 'maker')
         route = ctx.case.routes[INSTALLER_URL]
         route.body = body
         if extra:

@@ -21,7 +21,7 @@ OTHER_PUBLISHER = REFUSED + 'its publisher is not the maker.'
 def serving(sample):
     """The installer route answers with the named sample once it is made."""
     def during(ctx):
-        ctx.case.routes[INSTALLER_URL].body = signing.installer_sample(ctx.rig.build, sample)
+        ctx.case.routes[INSTALLER_URL].body = signing.installer_sample(ctx.rig.standin_file(), sample)
         ctx.release(INSTALLER_URL)
     return dict(routes={INSTALLER_URL: Route(hold=True)}, during=during)
 

@@ -71,12 +71,17 @@ def update_asked(lines, answer):
 
 def check_taskkill_order(r):
     # A stand-in takes the place of taskkill.exe, so its records show the
-    # parameters and folder of the three starts, in order.
+    # parameters and folder of the three starts, in order. The launcher names
+    # %windir%\system32; the 32-bit release reaches syswow64 through WOW64
+    # file redirection, which the launcher leaves on here.
     ends_quietly(r)
     kills = r.started('taskkill.exe')
     assert [k['tail'] for k in kills] == [
         '/f /im CorvidApp.exe', '/f /im CorvidNow.exe', '/f /im RookNative.exe'], kills
-    assert all(k['path'].lower() == TASKKILL.lower() for k in kills), kills
+    assert all(c['file'].lower() == TASKKILL.lower() for c in r.shell
+               if c['file'].lower().endswith('taskkill.exe')), r.shell
+    where = r.system_folder() + '\\taskkill.exe'
+    assert all(k['path'].lower() == where.lower() for k in kills), kills
     assert not r.started('browser.exe')
 
 

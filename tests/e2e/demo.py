@@ -5,6 +5,9 @@ dictionaries of the suite files tests/e2e/cases_*.py.
 
   demo.py --build <x64 folder> [--display] [scenario]   (default: launch)
   demo.py --list
+
+It runs the 32-bit release beside the x64 folder (ROOKMINI_TARGET=x64: the
+x64 twin) and names it first.
 """
 import argparse
 import sys
@@ -13,7 +16,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import rig  # noqa: E402
-from run import load_suite  # noqa: E402
+from run import NAMES, load_suite  # noqa: E402
 
 
 def scenarios():
@@ -97,12 +100,18 @@ def main():
         print('--build <x64 folder> is needed')
         return 2
     suite, case = found[args.scenario]
-    r = rig.Rig(args.build, own_display=not args.display)
+    r = None
     try:
+        r = rig.Rig(args.build, own_display=not args.display)
+        print('Running %s (%s)' % (r.launcher, NAMES[r.target]), flush=True)
         r.prepare()
         result = r.run(case)
+    except rig.Unavailable as e:
+        print('Cannot run the demo: %s' % e)
+        return 1
     finally:
-        r.close()
+        if r:
+            r.close()
     show(case, result)
     ok = result.exit_code == 0 and not result.errors
     if case.check:

@@ -8,6 +8,10 @@ files the launcher reads, serves the maker's URLs from a loopback HTTP server
 that the prefix uses as its proxy, runs the launcher under tests/e2e/driver.exe
 and collects the driver's report, the stand-ins' start records, the server's
 request log and the processes left running. See README.md for the API.
+
+The launcher under test is the 32-bit release (<build>/x86/RookMini.exe,
+run through Wine's WoW64) unless ROOKMINI_TARGET=x64 chooses the x64 twin
+beside the rig's own programs.
 """
 import dataclasses
 import http.server
@@ -45,6 +49,17 @@ STATE_KEYS = [
     r'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\csc.exe',
 ]
 STATE_FOLDERS = [r'C:\ProgramData\Ironbark']
+
+# The launcher the rig runs: 'x86' (the release) or 'x64' (the twin).
+TARGETS = ('x86', 'x64')
+TARGET = os.environ.get('ROOKMINI_TARGET') or 'x86'
+SYSTEM32 = 'C:\\windows\\system32\\'
+SYSWOW64 = 'C:\\windows\\syswow64\\'
+
+
+class Unavailable(Exception):
+    """The machine cannot run the launcher under test; the message is one line."""
+
 
 # .NET Framework 2.0 with a service pack: the start-up gate lets every case
 # through unless the case turns this off (Case.dotnet=False).
@@ -151,6 +166,12 @@ class Result:
     shell: list = dataclasses.field(default_factory=list)      # the launcher's shell starts
     errors: list = dataclasses.field(default_factory=list)     # rig problems
     folder: str = ''                                           # the case folder (Windows)
+    target: str = TARGET                                       # 'x86' or 'x64'
+
+    def system_folder(self):
+        """%windir%\\system32 as the launcher sees it: the 32-bit release
+        reaches syswow64 through WOW64 file redirection."""
+        return (SYSWOW64 if self.target == 'x86' else SYSTEM32).rstrip('\\')
 
     def started(self, name):
         """Start records of the stand-in with that exe name (any letter case)."""
@@ -225,13 +246,19 @@ def attach_verbs(starts, calls):
     whatever order they get to run."""
     used, order = set(), {}
 
+    def same(path):
+        # A 32-bit launcher names system32 and reaches syswow64.
+        path = ntpath.normcase(ntpath.normpath(path))
+        return SYSTEM32.lower() + path[len(SYSWOW64):] if path.startswith(SYSWOW64.lower()) \
+            else path
+
     def hit(start, call, strict):
         file = call['file']
         if not file:
             return False
         if ':' in file and file[1:2] != ':':
             return start['name'].lower() == 'browser.exe' and file in start['tail']
-        if ntpath.normcase(ntpath.normpath(file)) != ntpath.normcase(start['path']):
+        if same(file) != same(start['path']):
             return False
         return not strict or (call['params'] or '') == start['tail']
 
@@ -371,10 +398,17 @@ class Server:
 
 # ---- The rig -----------------------------------------------------------------
 
-def _reg_root(key):
+def _reg_root(key, view32=False):
+    """The .reg form of a key. view32: as a 32-bit program on 64-bit Windows
+    sees it: HKLM\\SOFTWARE is HKLM\\SOFTWARE\\Wow6432Node (Classes and the
+    HKCU keys are shared)."""
     root, _, rest = key.partition('\\')
     full = {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKCU': 'HKEY_CURRENT_USER',
             'HKCR': 'HKEY_CLASSES_ROOT'}.get(root, root)
+    head, _, tail = rest.partition('\\')
+    if view32 and full == 'HKEY_LOCAL_MACHINE' and head.upper() == 'SOFTWARE' and tail \
+            and tail.split('\\')[0].lower() not in ('classes', 'wow6432node'):
+        rest = head + '\\Wow6432Node\\' + tail
     return full + '\\' + rest
 
 
@@ -428,8 +462,17 @@ class Context:
 
 
 class Rig:
-    def __init__(self, build, wine=None, display=None, own_display=False, verbose=False):
+    def __init__(self, build, wine=None, display=None, own_display=False, verbose=False,
+                 target=None):
+        """build: the x64 folder with the rig's programs; the release is in
+        the x86 folder beside it."""
         self.build = Path(build).resolve()
+        self.target = target or TARGET
+        if self.target not in TARGETS:
+            raise Unavailable('ROOKMINI_TARGET is %r; it must be one of %s'
+                              % (self.target, ', '.join(TARGETS)))
+        self.launcher = (self.build.parent / 'x86' if self.target == 'x86'
+                         else self.build) / 'RookMini.exe'
         self.wine = wine or shutil.which('wine64') or '/usr/lib/wine/wine64'
         self.wineserver = str(Path(self.wine).with_name('wineserver'))
         self.prefix = self.build / 'prefix-e2e'
@@ -475,6 +518,10 @@ class Rig:
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               timeout=timeout).returncode
 
+    def key(self, key):
+        """A key's .reg form in the view of the launcher under test."""
+        return _reg_root(key, view32=self.target == 'x86')
+
     def import_reg(self, lines):
         path = self.work / 'state.reg'
         text = 'Windows Registry Editor Version 5.00\r\n\r\n' + '\r\n'.join(lines) + '\r\n'
@@ -485,12 +532,24 @@ class Rig:
         """Creates or wakes the prefix and installs the fixed handlers: the
         runas verb of exe files marks its starts, web URLs go to the browser
         stand-in, and the HTTP proxy points at the loopback server."""
+        if not self.launcher.exists():
+            raise Unavailable('no launcher to test: %s is missing' % self.launcher)
+        syswow64 = self.drive_c / 'windows' / 'syswow64'
+        if self.target == 'x86' and (self.prefix / 'system.reg').exists() and \
+                not any(syswow64.glob('*.dll')):
+            # Made before Wine's 32-bit half was there: it cannot run 32-bit
+            # programs ("could not load kernel32.dll").
+            subprocess.run([self.wineserver, '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            shutil.rmtree(self.prefix)
         fresh = not (self.prefix / 'system.reg').exists()
         subprocess.run([self.wineserver, '-p60'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         if fresh:
             self.run_wine('wineboot', '-i', timeout=300)
         self.work.mkdir(parents=True, exist_ok=True)
+        if self.target == 'x86':
+            self.check_32bit()
         self.copy_standin(BROWSER)
         if self.server is None:
             self.server = Server()
@@ -515,6 +574,29 @@ class Rig:
         if left:
             self.kill(sorted(left))
 
+    def check_32bit(self):
+        """Raises Unavailable unless a 32-bit Windows program runs here."""
+        if not any((self.drive_c / 'windows' / 'syswow64').glob('*.dll')):
+            raise Unavailable('32-bit Windows programs cannot run: the Wine prefix %s has no '
+                              'syswow64 (is wine32:i386 installed? run scripts/setup)'
+                              % self.prefix)
+        if not self.standin_file('x86').exists():
+            raise Unavailable('no 32-bit stand-in: %s is missing' % self.standin_file('x86'))
+        log = self.work / 'probe32.jsonl'
+        if log.exists():
+            log.unlink()
+        env = dict(self.env, RIG_STANDIN_LOG=self.windows(log))
+        try:
+            subprocess.run([self.wine, str(self.standin_file('x86')), 'probe'], env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        except subprocess.TimeoutExpired:
+            pass
+        if not log.exists() or '"probe"' not in log.read_text(encoding='utf-8', errors='replace'):
+            raise Unavailable('32-bit Windows programs cannot run: the 32-bit stand-in wrote '
+                              'no record (is the qemu-i386 binfmt_misc rule registered? run '
+                              'scripts/setup as root)')
+
     def proxy_lines(self):
         return ['[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings]',
                 '"ProxyEnable"=dword:00000001',
@@ -533,16 +615,27 @@ class Rig:
             self.xvfb = None
 
     # -- files --
-    def standin_bytes(self):
-        return (self.build / 'standin.exe').read_bytes()
+    def rig_file(self, name, arch=None):
+        """A rig program of this build for an architecture (default: the
+        launcher's): the x64 ones beside the twin, the 32-bit ones in rig-x86."""
+        arch = arch or self.target
+        return self.build / name if arch == 'x64' else self.build / 'rig-x86' / name
+
+    def standin_file(self, arch=None):
+        return self.rig_file('standin.exe', arch)
 
     def copy_standin(self, winpath):
+        """The stand-in at a Windows path: 64-bit in system32, 32-bit in
+        syswow64, elsewhere of the launcher's architecture."""
+        folder = winpath.lower()
+        arch = 'x64' if folder.startswith(SYSTEM32.lower()) else \
+            'x86' if folder.startswith(SYSWOW64.lower()) else None
         target = self.unix(winpath)
         target.parent.mkdir(parents=True, exist_ok=True)
         if target.exists() and not (target.with_name(target.name + '.rigsave')).exists() \
                 and not str(winpath).upper().startswith('C:\\RIG\\'):
             target.rename(target.with_name(target.name + '.rigsave'))
-        shutil.copyfile(self.build / 'standin.exe', target)
+        shutil.copyfile(self.standin_file(arch), target)
 
     def _remove(self, winpath):
         target = self.unix(winpath)
@@ -589,7 +682,7 @@ class Rig:
         shutil.rmtree(self.unix(folder), ignore_errors=True)
         bin_folder = self.unix(folder + '\\bin')
         bin_folder.mkdir(parents=True)
-        shutil.copyfile(self.build / 'RookMini.exe', bin_folder / case.launcher)
+        shutil.copyfile(self.launcher, bin_folder / case.launcher)
         placed = []
         if case.app in ('beside', 'both'):
             placed.append(folder + '\\bin\\CorvidApp.exe')
@@ -597,6 +690,11 @@ class Rig:
             placed.append(folder + '\\CorvidApp.exe')
         for path in case.standins:
             placed.append(path if ':' in path else folder + '\\' + path)
+            if self.target == 'x86' and path.lower().startswith(SYSTEM32.lower()):
+                # The release reaches system32 only with redirection off; a
+                # 32-bit copy in syswow64 answers where it is on, and the
+                # record's path tells which was reached.
+                placed.append(SYSWOW64 + path[len(SYSTEM32):])
         outside = []
         for path in placed:
             self.copy_standin(path)
@@ -615,7 +713,7 @@ class Rig:
         self.launcher_names.add(case.launcher)
         lines = []
         for key in STATE_KEYS + self.previous['keys'] + list(case.registry):
-            lines += ['[-' + _reg_root(key) + ']', '']
+            lines += ['[-' + self.key(key) + ']', '']
         for name in sorted(self.launcher_names):
             lines += ['[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s]' % name, '']
         lines += self.proxy_lines()
@@ -626,7 +724,7 @@ class Rig:
             else:
                 registry[key] = {**registry.get(key, {}), **values}
         for key, values in registry.items():
-            lines.append('[' + _reg_root(key) + ']')
+            lines.append('[' + self.key(key) + ']')
             lines += [_reg_value(name, value) for name, value in values.items()]
             lines.append('')
         if case.winver:
@@ -712,7 +810,7 @@ class Rig:
     def run(self, case):
         """Runs a case and returns its Result (the check is not called)."""
         folder = self.case_folder(case)
-        result = Result(folder=folder)
+        result = Result(folder=folder, target=self.target)
         self._setup(case, folder)
         self.server.reset(case.routes)
         log = self.unix(folder) / 'standins.jsonl'

@@ -68,6 +68,15 @@ class ShellTrace(unittest.TestCase):
             with self.subTest(label):
                 self.assertEqual((got['name'], got['tail'], got['verb']), (name, tail, verb))
 
+    def test_redirected_start_paired_with_its_call(self):
+        # The 32-bit release names system32; WOW64 starts the syswow64 copy.
+        calls = [{'verb': None, 'file': 'C:\\windows\\system32\\taskkill.exe',
+                  'params': tail, 'dir': '', 'show': 0} for tail in ('/im B.exe', '/im A.exe')]
+        starts = [record('taskkill.exe', 'C:\\windows\\syswow64\\taskkill.exe', tail)
+                  for tail in ('/im A.exe', '/im B.exe')]
+        self.assertEqual([s['tail'] for s in rig.attach_verbs(starts, calls)],
+                         ['/im B.exe', '/im A.exe'])
+
     def test_mark_seen_by_the_stand_in_is_kept(self):
         starts = [record('x.exe', 'C:\\x.exe', verb='runas')]
         calls = [{'verb': None, 'file': 'C:\\x.exe', 'params': '', 'dir': '', 'show': 1}]
@@ -84,6 +93,21 @@ class Texts(unittest.TestCase):
         ]:
             with self.subTest(label):
                 self.assertEqual(rig.normalise_url(url), want)
+
+    def test_reg_keys_seen_by_a_32_bit_program(self):
+        lm = 'HKEY_LOCAL_MACHINE\\'
+        for label, key, want in [
+            ('HKLM\\SOFTWARE key in Wow6432Node', 'HKLM\\SOFTWARE\\Ironbark\\C',
+             lm + 'SOFTWARE\\Wow6432Node\\Ironbark\\C'),
+            ('other letter case', 'HKLM\\Software\\Microsoft', lm + 'Software\\Wow6432Node\\Microsoft'),
+            ('classes shared', 'HKLM\\SOFTWARE\\Classes\\exefile', lm + 'SOFTWARE\\Classes\\exefile'),
+            ('already there', 'HKLM\\SOFTWARE\\WOW6432Node\\A', lm + 'SOFTWARE\\WOW6432Node\\A'),
+            ('outside SOFTWARE', 'HKLM\\SYSTEM\\Setup', lm + 'SYSTEM\\Setup'),
+            ('HKCU shared', 'HKCU\\Software\\Wine', 'HKEY_CURRENT_USER\\Software\\Wine'),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(rig._reg_root(key, view32=True), want)
+        self.assertEqual(rig._reg_root('HKLM\\SOFTWARE\\A'), lm + 'SOFTWARE\\A')
 
     def test_reg_values(self):
         for label, name, value, want in [

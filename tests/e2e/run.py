@@ -1,5 +1,7 @@
-"""Runs one suite of end-to-end cases (tests/e2e/cases_<suite>.py) against a
-built x64 folder and prints one line per case and a summary.
+"""Runs one suite of end-to-end cases (tests/e2e/cases_<suite>.py) with the
+rig of a built x64 folder and prints one line per case and a summary. The
+first line names the launcher under test: the 32-bit release beside that
+folder, or the x64 twin with ROOKMINI_TARGET=x64.
 
   run.py --build <x64 folder> --suite launch [--case <label>] [--verbose]
   run.py --build <x64 folder> --prepare        create or wake the Wine prefix
@@ -14,6 +16,9 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import rig  # noqa: E402
+
+
+NAMES = {'x86': 'the 32-bit release', 'x64': 'the x64 twin'}
 
 
 def load_suite(name):
@@ -44,8 +49,10 @@ def main():
     parser.add_argument('--verbose', action='store_true', help='print every result')
     args = parser.parse_args()
 
-    r = rig.Rig(args.build, wine=args.wine)
+    r = None
     try:
+        r = rig.Rig(args.build, wine=args.wine)
+        print('launcher: %s (%s)' % (r.launcher, NAMES[r.target]), flush=True)
         r.prepare()
         if args.prepare:
             print('prefix ready: %s' % r.prefix)
@@ -72,8 +79,12 @@ def main():
                 print(result.dump(), flush=True)
         print('%d passed, %d failed' % (passed, failed))
         return 1 if failed else 0
+    except rig.Unavailable as e:
+        print('cannot test: %s' % e, flush=True)
+        return 1
     finally:
-        r.close()
+        if r:
+            r.close()
 
 
 if __name__ == '__main__':

@@ -138,13 +138,13 @@ def make_samples(folder, program):
 _made = {}
 
 
-def installer_sample(build, name):
-    """The bytes of sample `name` signed from the stand-in program of the x64
-    build folder `build`; the samples are made once per test run."""
-    build = Path(build).resolve()
-    if build not in _made:
-        _made[build] = make_samples(build / 'signing-e2e', build / 'standin.exe')
-    return _made[build][name].read_bytes()
+def installer_sample(program, name):
+    """The bytes of sample `name` signed from `program` (a stand-in of the
+    launcher's architecture), made once per test run beside it."""
+    program = Path(program).resolve()
+    if program not in _made:
+        _made[program] = make_samples(program.parent / 'signing-e2e', program)
+    return _made[program][name].read_bytes()
 
 
 def windows_path(path):
