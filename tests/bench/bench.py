@@ -21,6 +21,7 @@ from pathlib import Path
 
 MIB = 1 << 20
 URL_BASE = 'http://127.0.0.1:9/bench/'
+JUDGED_MIB = 64  # the smallest body on which the targets are judged
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -66,7 +67,7 @@ def start_server(size):
 
 class Wine:
     def __init__(self, build, wine):
-        self.build = Path(build)
+        self.build = Path(build).resolve()  # Wine wants an absolute WINEPREFIX
         self.wine = wine
         self.env = {k: v for k, v in os.environ.items()
                     if k.lower() not in ('http_proxy', 'https_proxy', 'no_proxy', 'all_proxy')}
@@ -183,8 +184,12 @@ def main():
         ('without a length: peak <= 1.5x body + 2 MiB',
          fetch_nolen['peak'] <= 1.5 * size + 2 * MIB),
     ]
-    for label, met in targets:
-        print('%-50s %s' % (label, 'met' if met else 'NOT MET'))
+    if args.mib < JUDGED_MIB:
+        # Process start-up outweighs the transfer on a small body.
+        print('targets: not judged on a body under %d MiB' % JUDGED_MIB)
+    else:
+        for label, met in targets:
+            print('%-50s %s' % (label, 'met' if met else 'NOT MET'))
     if server.direct:
         print('requests that bypassed the proxy: %d' % server.direct)
     server.shutdown()

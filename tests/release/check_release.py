@@ -4,7 +4,14 @@ what the release must be.
 
 It reads the PE file directly (standard library only) and checks:
   - the headers: PE32 for i386 (or PE32+ for amd64 with --arch amd64), the
-    Windows GUI subsystem;
+    Windows GUI subsystem, ASLR (base relocations present, DYNAMIC_BASE, and
+    HIGH_ENTROPY_VA on amd64) and NX_COMPAT, no time stamp, and a checksum
+    that is the file's true PE checksum;
+  - the size: at most SIZE_LIMIT bytes outside the resource section (and
+    outside a signature's certificate table, if the file is signed), for the
+    release (x86);
+  - a signature's certificate table, when there is one: at the end of the
+    file, made of Authenticode (PKCS#7) entries;
   - the imports: only libraries that Windows loads from its KnownDLLs
     section, never from the program's folder, so that a DLL planted beside
     the launcher cannot load before its entry runs (and no mingw run-time
@@ -12,8 +19,9 @@ It reads the PE file directly (standard library only) and checks:
   - every resource: both dialog templates field by field, the background
     bitmap, the icon group and its icons, the version block and the
     application manifest, all in US English (1033), and nothing else.
-It prints what it found, the file size and the size outside the resource
-section, and exits with 1 on any mismatch, naming each one.
+It prints what it found, the file size, the size of each section and the
+size outside the resource section, and exits with 1 on any mismatch, naming
+each one.
 
 Usage: check_release.py [--arch x86|amd64] path/to/RookMini.exe
 """
@@ -35,6 +43,14 @@ TYPE_NAMES = {RT_BITMAP: "bitmap", RT_ICON: "icon", RT_DIALOG: "dialog",
               RT_GROUP_ICON: "icon group", RT_VERSION: "version",
               RT_MANIFEST: "manifest"}
 LANG_EN_US = 1033
+
+# The release's budget: file bytes outside the resources and any signature.
+SIZE_LIMIT = 32768
+
+DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x0040, 0x0100, 0x0020
+RELOCS_STRIPPED = 0x0001  # file header characteristics
+DIR_SECURITY, DIR_BASERELOC = 4, 5
+WIN_CERT_REVISION_2, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
 
 # Predefined control classes, as dialog templates name them by ordinal.
 CLASS_ORDINALS = {0x80: "button", 0x81: "edit", 0x82: "static",
@@ -99,6 +115,9 @@ ARCHES = {
     "x86": (0x014C, 0x10B, "X86"),
     "amd64": (0x8664, 0x20B, "amd64"),
 }
+# Loader flags each architecture's image must carry.
+ARCH_DLL_FLAGS = {"x86": DYNAMIC_BASE | NX_COMPAT,
+                  "amd64": DYNAMIC_BASE | NX_COMPAT | HIGH_ENTROPY_VA}
 
 MANIFEST_ID = 1
 
@@ -157,19 +176,26 @@ class PE:
         pe = u32(data, 0x3C)
         if data[pe:pe + 4] != b"PE\0\0":
             raise Malformed("no PE signature")
-        coff = pe + 4
+        coff = self.coff_at = pe + 4
         self.machine = u16(data, coff)
         nsections = u16(data, coff + 2)
+        self.timestamp = u32(data, coff + 4)
         opt_size = u16(data, coff + 16)
+        self.characteristics = u16(data, coff + 18)
         opt = coff + 20
         self.magic = u16(data, opt)
+        self.checksum_at = opt + 64
+        self.checksum = u32(data, self.checksum_at)
         self.subsystem = u16(data, opt + 68)
+        self.dll_characteristics_at = opt + 70
+        self.dll_characteristics = u16(data, opt + 70)
         if self.magic == 0x10B:
             dirs, ndirs = opt + 96, u32(data, opt + 92)
         elif self.magic == 0x20B:
             dirs, ndirs = opt + 112, u32(data, opt + 108)
         else:
             raise Malformed("unknown optional header magic 0x%x" % self.magic)
+        self.dirs_at = dirs
         self.dirs = [(u32(data, dirs + 8 * k), u32(data, dirs + 8 * k + 4))
                      for k in range(min(ndirs, 16))]
         self.sections = []
@@ -179,6 +205,41 @@ class PE:
             name = data[s:s + 8].rstrip(b"\0").decode("ascii", "replace")
             vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
             self.sections.append((name, va, max(vsize, rawsize), rawsize, rawptr))
+
+    def true_checksum(self):
+        """The PE checksum of the file as it is: 16-bit words summed with
+        end-around carry, the checksum field itself counted as zero, plus the
+        file length."""
+        data = self.data
+        body = data[:self.checksum_at] + b"\0\0\0\0" + data[self.checksum_at + 4:]
+        if len(body) % 2:
+            body += b"\0"
+        total = sum(struct.unpack("<%dH" % (len(body) // 2), body))
+        while total > 0xFFFF:
+            total = (total & 0xFFFF) + (total >> 16)
+        return total + len(data)
+
+    def certificates(self):
+        """The certificate table's entries as (revision, type, length), and
+        its size; the table's directory entry holds a file offset, not an RVA."""
+        offset, size = self.directory(DIR_SECURITY)
+        if not offset:
+            return [], 0
+        if offset % 8 or offset + size != len(self.data):
+            raise Malformed("certificate table at 0x%x (%d bytes) is not 8-byte aligned at "
+                            "the end of the file (%d bytes)" % (offset, size, len(self.data)))
+        entries, at = [], offset
+        while at < offset + size:
+            length, revision, ctype = struct.unpack_from("<IHH", self.data, at)
+            if length < 8 or at + length > offset + size:
+                raise Malformed("certificate entry at 0x%x has length %d" % (at, length))
+            entries.append((revision, ctype, length))
+            at += (length + 7) & ~7
+        return entries, size
+
+    def directory_at(self, index):
+        """The file offset of data directory entry `index`."""
+        return self.dirs_at + 8 * index
 
     def directory(self, index):
         return self.dirs[index] if index < len(self.dirs) else (0, 0)
@@ -541,6 +602,20 @@ def inspect(path, arch):
     ins.check("machine", hex(pe.machine), hex(machine))
     ins.check("optional header magic", hex(pe.magic), hex(magic))
     ins.check("subsystem (2 = Windows GUI)", pe.subsystem, 2)
+    flags = ARCH_DLL_FLAGS[arch]
+    ins.check("ASLR and NX loader flags", hex(pe.dll_characteristics & flags), hex(flags))
+    relocations = pe.directory(DIR_BASERELOC)[1]
+    ins.check("base relocations present and not stripped",
+              (relocations > 0, bool(pe.characteristics & RELOCS_STRIPPED)), (True, False))
+    ins.check("time stamp", pe.timestamp, 0)
+    ins.check("checksum", hex(pe.checksum), hex(pe.true_checksum()))
+    certificates, signature_bytes = pe.certificates()
+    if certificates:
+        print("info  signature: %d bytes in %d certificate table entr%s"
+              % (signature_bytes, len(certificates), "y" if len(certificates) == 1 else "ies"))
+        ins.check("certificate table entries (revision, type)",
+                  [(r, t) for r, t, _ in certificates],
+                  [(WIN_CERT_REVISION_2, WIN_CERT_TYPE_PKCS_SIGNED_DATA)] * len(certificates))
 
     dlls = pe.imported_dlls()
     print("info  imports: %s" % ", ".join(dlls))
@@ -590,10 +665,20 @@ def inspect(path, arch):
     if (RT_MANIFEST, MANIFEST_ID) in by_key:
         check_manifest(ins, by_key[(RT_MANIFEST, MANIFEST_ID)], manifest_arch)
 
+    headers = min(rawptr for _, _, _, rawsize, rawptr in pe.sections if rawsize)
+    print("size  headers          %6d bytes in the file" % headers)
+    for name, va, vsize, rawsize, rawptr in pe.sections:
+        print("size  section %-8s %6d bytes in the file" % (name, rawsize))
     rsrc_rva = pe.directory(2)[0]
     rsrc_bytes = pe.section_of(rsrc_rva)[3] if rsrc_rva else 0
-    print("size  file %d bytes; resource section %d bytes; outside it %d bytes"
-          % (len(data), rsrc_bytes, len(data) - rsrc_bytes))
+    outside = len(data) - rsrc_bytes - signature_bytes
+    print("size  file %d bytes; resource section %d bytes; signature %d bytes; outside them "
+          "%d bytes" % (len(data), rsrc_bytes, signature_bytes, outside))
+    if arch == "x86":
+        if outside <= SIZE_LIMIT:
+            ins.ok("size outside resources %d bytes, at most %d" % (outside, SIZE_LIMIT))
+        else:
+            ins.fail("size outside resources %d bytes, above %d" % (outside, SIZE_LIMIT))
     return ins.failures
 
 
