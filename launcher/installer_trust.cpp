@@ -14,6 +14,8 @@
 const WCHAR kMakerPublisherOrganization[] = L"Corvid Software";
 const WCHAR kMakerPublisherCommonName[] = L"Corvid Software";
 
+static const GUID kVerifyAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+
 // Room for any sensible subject attribute; longer values count as unreadable.
 static const DWORD kNameChars = 128;
 
@@ -78,8 +80,9 @@ static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
     trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
     trust.dwUIContext = WTD_UICONTEXT_EXECUTE;
 
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG status = api.WinVerifyTrust(nullptr, &action, &trust);
+    // Read only, though the call's parameter is not declared const.
+    GUID* action = const_cast<GUID*>(&kVerifyAction);
+    LONG status = api.WinVerifyTrust(nullptr, action, &trust);
 
     if (status == ERROR_SUCCESS) {
         CRYPT_PROVIDER_DATA* provider = api.WTHelperProvDataFromStateData(trust.hWVTStateData);
@@ -100,7 +103,7 @@ static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
 
     // The state is released whatever the outcome; the names were copied out.
     trust.dwStateAction = WTD_STATEACTION_CLOSE;
-    api.WinVerifyTrust(nullptr, &action, &trust);
+    api.WinVerifyTrust(nullptr, action, &trust);
     return status;
 }
 
