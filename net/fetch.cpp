@@ -32,6 +32,8 @@ static const DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
 static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
 static const WCHAR kStalledLine[] = L"RookMini: Download stalled, no data for 30 seconds.";
 static const WCHAR kCanceledLine[] = L"RookMini: Download canceled.";
+// How often a pending query is asked again before the fetch gives up on it.
+static const int kQueryRounds = 64;
 
 // What WinINet's status callback shares with the fetch's thread.
 struct FetchCall {
@@ -97,7 +99,31 @@ static Waited OpenRequest(Fetch& f, HINTERNET internet, const WCHAR* url, HINTER
     return waited;
 }
 
-// Reads into the block. Answers how it ended; ok and read say how the read went.
+// Waits until the host has sent part of the body, or the body has ended.
+// WinINet answers a read only once it has filled the whole request, so a
+// host that sends slowly would look silent to a wait for the read; a query
+// ends as soon as anything is there. Answers how it ended; ok and available
+// say how the query went (available 0: the body has ended).
+static Waited AwaitData(Fetch& f, HINTERNET request, bool& ok, DWORD& available)
+{
+    // A query that was pending has only said that data is there: asked
+    // again, it answers at once with how much.
+    for (int asked = 0; asked < kQueryRounds; ++asked) {
+        ResetEvent(f.call->completed);
+        available = 0;
+        ok = f.net.InternetQueryDataAvailable(request, &available, 0, 0) != FALSE;
+        if (ok || f.os.GetLastError() != ERROR_IO_PENDING)
+            return kEnded;
+        Waited waited = AwaitOperation(f);
+        if (waited != kEnded)
+            return waited;
+    }
+    ok = false;
+    return kEnded;
+}
+
+// Reads data that is already there into the block. Answers how it ended; ok
+// and read say how the read went.
 static Waited ReadOnce(Fetch& f, HINTERNET request, BYTE* at, DWORD want, bool& ok, DWORD& read)
 {
     ResetEvent(f.call->completed);
@@ -181,9 +207,19 @@ static BYTE* ReadBody(Fetch& f, HINTERNET request, DWORD contentLength,
         DWORD want = kReadChunk;
         if (contentLength && contentLength - count < want)
             want = contentLength - count;
-        bool ok = false;
+        // Only as much as has arrived, so that a slow host is never taken
+        // for a silent one. A request of 0 (the length reached) reads nothing.
+        bool ok = true;
         DWORD read = 0;
-        Waited waited = ReadOnce(f, request, block + count, want, ok, read);
+        Waited waited = kEnded;
+        if (want != 0) {
+            DWORD available = 0;
+            waited = AwaitData(f, request, ok, available);
+            if (available < want)
+                want = available;
+        }
+        if (waited == kEnded && ok && want != 0)
+            waited = ReadOnce(f, request, block + count, want, ok, read);
         if (waited != kEnded) {
             os.OutputDebugStringW(waited == kCancelled ? kCanceledLine : kStalledLine);
             failed = true;
@@ -389,6 +425,8 @@ static bool LoadSystemWinInet(WinInetApi* api)
            BindFunction(wininet, "InternetCanonicalizeUrlW", api->InternetCanonicalizeUrlW) &&
            BindFunction(wininet, "InternetOpenUrlW", api->InternetOpenUrlW) &&
            BindFunction(wininet, "HttpQueryInfoW", api->HttpQueryInfoW) &&
+           BindFunction(wininet, "InternetQueryDataAvailable",
+                        api->InternetQueryDataAvailable) &&
            BindFunction(wininet, "InternetReadFile", api->InternetReadFile) &&
            BindFunction(wininet, "InternetCloseHandle", api->InternetCloseHandle);
 }

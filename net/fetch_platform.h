@@ -20,7 +20,7 @@ const DWORD kReadChunk = 32700;
 const DWORD kSilenceLimit = 30000;
 
 // How long a closed request may take to tell that no callback follows.
-const DWORD kCloseWait = 1000;
+const DWORD kCloseWait = 250;
 
 // RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION | IGNORE_CERT_DATE_INVALID |
 // RESYNCHRONIZE | NEED_FILE; redirects stay automatic.
@@ -37,6 +37,7 @@ struct WinInetApi {
     decltype(&::InternetCanonicalizeUrlW) InternetCanonicalizeUrlW;
     decltype(&::InternetOpenUrlW) InternetOpenUrlW;
     decltype(&::HttpQueryInfoW) HttpQueryInfoW;
+    decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
     decltype(&::InternetReadFile) InternetReadFile;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
 };

@@ -31,12 +31,12 @@ struct Script {
     DWORD contentLength = 0;  // 0: the response has none
     DWORD bodySize = 0;       // what the server sends, maybe more than announced
     DWORD perRead = kReadChunk;
-    bool readsPending = false;  // every read answers through the callback
+    bool readsPending = false;  // every wait for data and read answers through the callback
     int readFailsAt = 0;      // 1-based read call that fails; 0 never
-    int stallAtRead = 0;      // 1-based read call that never ends; 0 never
+    int stallAtRead = 0;      // 1-based wait for data that never ends; 0 never
     DWORD stallEnds = WAIT_TIMEOUT;  // how the wait for a stalled operation ends
     bool noClosingNotice = false;    // closing the request is never confirmed
-    int cancelAtRead = 0;     // 1-based read call during which Cancel is pressed
+    int cancelAtRead = 0;     // 1-based wait for data during which Cancel is pressed
     bool mallocFails = false;
     int reallocFailsAt = 0;   // 1-based realloc call that fails; 0 never
 };
@@ -47,7 +47,9 @@ HINTERNET const kRequest = reinterpret_cast<HINTERNET>(0x2000);
 // What one fetch did; reset before each.
 struct Seen {
     DWORD served = 0;
-    int reads = 0, reallocs = 0;
+    int reads = 0, queries = 0, reallocs = 0;
+    bool queryAnswered = false;  // a pending query ended: asked again, it answers
+    DWORD answered = 0;
     std::vector<std::wstring> lines;  // "D " direct, "L " through the log
     std::vector<std::string> closes;
     std::vector<DWORD> requests;
@@ -147,6 +149,42 @@ BOOL WINAPI FakeQuery(HINTERNET request, DWORD level, LPVOID buffer, LPDWORD len
 
 HANDLE g_cancel = nullptr;  // the cancel event of the current fetch, if any
 
+// How much the server has sent and not yet been read, as the next read gets it.
+DWORD Arrived()
+{
+    DWORD n = s.bodySize - seen.served;
+    return n < s.perRead ? n : s.perRead;
+}
+
+BOOL WINAPI FakeQueryData(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context)
+{
+    EXPECT_EQ(kRequest, file);
+    EXPECT_EQ(0u, flags);
+    EXPECT_EQ(0u, context);
+    if (seen.queryAnswered) {
+        seen.queryAnswered = false;
+        *available = seen.answered;
+        return TRUE;
+    }
+    ++seen.queries;
+    if (seen.queries == s.cancelAtRead)
+        SetEvent(g_cancel);
+    if (seen.queries == s.stallAtRead) {
+        seen.stalled = true;
+        seen.lastError = ERROR_IO_PENDING;
+        return FALSE;
+    }
+    if (!s.readsPending) {
+        *available = Arrived();
+        return TRUE;
+    }
+    seen.queryAnswered = true;
+    seen.answered = Arrived();
+    seen.lastError = ERROR_IO_PENDING;
+    Notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
+    return FALSE;
+}
+
 BOOL WINAPI FakeRead(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
 {
     EXPECT_EQ(kRequest, file);
@@ -155,19 +193,10 @@ BOOL WINAPI FakeRead(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
     BYTE* at = static_cast<BYTE*>(buffer);
     if (at < seen.liveBlock || at + toRead > seen.liveBlock + seen.liveSize)
         seen.readOutsideBlock = true;
-    if (seen.reads == s.cancelAtRead)
-        SetEvent(g_cancel);
-    if (seen.reads == s.stallAtRead) {
-        seen.stalled = true;
-        seen.lastError = ERROR_IO_PENDING;
-        return FALSE;
-    }
     bool ok = seen.reads != s.readFailsAt;
-    DWORD n = s.bodySize - seen.served;
+    DWORD n = Arrived();
     if (n > toRead)
         n = toRead;
-    if (n > s.perRead)
-        n = s.perRead;
     if (ok) {
         for (DWORD i = 0; i < n; ++i)
             at[i] = Pattern(seen.served + i);
@@ -202,6 +231,7 @@ bool FakeLoad(WinInetApi* api)
         .InternetCanonicalizeUrlW = FakeCanonicalize,
         .InternetOpenUrlW = FakeOpenUrl,
         .HttpQueryInfoW = FakeQuery,
+        .InternetQueryDataAvailable = FakeQueryData,
         .InternetReadFile = FakeRead,
         .InternetCloseHandle = FakeClose,
     };
@@ -479,13 +509,14 @@ TEST(FetchUrl, RequestIsMadeWithTheGivenUrlAndTheFixedSettings)
     EXPECT_EQ(static_cast<DWORD>(ICU_BROWSER_MODE), seen.canonFlags);
     EXPECT_EQ(0x84402810u, seen.openFlags);
     // 30 seconds of silence at most, both for WinINet and for every wait; a
-    // closed request is given a second to confirm.
+    // closed request is given a quarter of a second to confirm.
     const std::vector<std::pair<DWORD, DWORD>> timeouts = {
         {INTERNET_OPTION_CONNECT_TIMEOUT, 30000},
         {INTERNET_OPTION_SEND_TIMEOUT, 30000},
         {INTERNET_OPTION_RECEIVE_TIMEOUT, 30000}};
     EXPECT_EQ(timeouts, seen.options);
-    const std::vector<DWORD> waits = {30000, 30000, 30000, 1000};  // open, two reads, close
+    // The open, the wait for data, the read, the wait for the end; the close.
+    const std::vector<DWORD> waits = {30000, 30000, 30000, 30000, 250};
     EXPECT_EQ(waits, seen.waits);
     EXPECT_TRUE(o.result);
     free(o.body);
@@ -502,15 +533,15 @@ struct ReadCase {
 TEST(FetchUrl, RequestSizesAndProgressReports)
 {
     const ReadCase cases[] = {
-        {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600, 0},
+        {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600},
          {{32700, 70000}, {65400, 70000}, {70000, 70000}}},
-        {"length, server hands 30000 a read", 70000, 70000, 30000, {32700, 32700, 10000, 0},
-         {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
-        {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300, 0},
+        {"length, server sends 30000 at a time: only what arrived is asked for", 70000, 70000,
+         30000, {30000, 30000, 10000}, {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
+        {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300},
          {{32700, 50000}, {50000, 50000}}},
-        {"no length: one (-1, -1) and full-size requests", 0, 70000, kReadChunk,
-         {32700, 32700, 32700, 32700}, {{-1, -1}}},
-        {"no length, empty body", 0, 0, kReadChunk, {32700}, {{-1, -1}}},
+        {"no length: one (-1, -1) and requests of at most 32700", 0, 70000, kReadChunk,
+         {32700, 32700, 4600}, {{-1, -1}}},
+        {"no length, empty body: nothing to read", 0, 0, kReadChunk, {}, {{-1, -1}}},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
