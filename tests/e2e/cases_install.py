@@ -140,6 +140,41 @@ def check_second(r):
     assert len(r.requests) == 1, r.requests
 
 
+def after_cancel(r):
+    """However silent the host, the download ends within 2 s of Cancel, and
+    the question follows within a few seconds (closing a dialog takes Wine
+    about 2 s)."""
+    asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.',
+          'RookMini: No download data')(r)
+    cancel = [a for a in r.actions if a['do'] == 'press:Cancel']
+    assert cancel and cancel[0]['ok'], r.actions
+    ended = [e for e in r.report if e.get('text') == 'RookMini: No download data']
+    took = r.at(ended[0]) - r.at(cancel[0])
+    assert took < 2, 'the download ended %.1f s after Cancel' % took
+    took = r.at(questions(r)[0]) - r.at(cancel[0])
+    assert took < 5, 'the question came %.1f s after Cancel' % took
+
+
+def given_up_on_silence(r):
+    """A host silent for 30 s fails the download: the failure question, the
+    earlier file gone."""
+    asked(FAILED, None, False, 'RookMini: Download stalled, no data for 30 seconds.',
+          'RookMini: No download data')(r)
+    took = r.at(questions(r)[0]) - r.at(dialogs(r)[0])
+    assert 25 < took < 60, 'the question came %.1f s after the dialog' % took
+
+
+def write_failed(r):
+    """The disk ran out of room: the partial file is gone, nothing started."""
+    asked(FAILED, None, False, 'RookMini: File write failed')(r)
+    assert 'RookMini: No download data' not in r.debug, r.rig_lines()
+
+
+def silent_after(sent):
+    """300 KB of a 400 KB installer, then silence with the connection open."""
+    return {INSTALLER_URL: Route(body=b'x' * 400000, stall_after=sent)}
+
+
 def slow(body=b'x' * 400000):
     """A transfer that takes about 20 s, to be interrupted."""
     return {INSTALLER_URL: Route(body=body, pace=(2000, 0.1))}
@@ -172,6 +207,16 @@ CASES = [
          app='none', files={STAGED_INSTALLER: EARLIER}, during=release_when_shown,
          routes=held(status=404, body=b'gone'),
          actions=[press('Yes', text='problem')]),
+    Case('Cancel while the host is silent: ended within 2 s, then the question', after_cancel,
+         app='none', files={STAGED_INSTALLER: EARLIER}, routes=silent_after(300000),
+         during=keep_staged, timeout=60,
+         actions=[press('Cancel', caption=DIALOG, delay=2500), press('Yes', text='canceled')]),
+    Case('host silent without Cancel: the failure question after 30 s', given_up_on_silence,
+         app='none', files={STAGED_INSTALLER: EARLIER}, routes=silent_after(300000),
+         during=keep_staged, timeout=90, actions=[press('No', text='problem')]),
+    Case('no room for the installer: the partial file removed', write_failed,
+         app='none', routes=held(), during=serve_standin(), tmpfs={STAGING: 65536},
+         actions=[press('No', text='problem')]),
     Case('second launcher in install mode while the dialog is open ends at once', check_second,
          app='none', routes=held(status=404, body=b'gone'), during=second_launcher,
          actions=[press('No', text='problem')]),

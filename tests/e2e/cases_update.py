@@ -2,6 +2,8 @@
 INI file, the version manifest over HTTP, and what follows: nothing, the beta
 note, or the ended App processes with the update question and the browser.
 The diagnostics are checked word for word and in order."""
+import re
+
 from rig import Case, Route, MANIFEST_URL, UPDATE_PAGE_URL, press
 
 REG_KEY = r'HKLM\SOFTWARE\Ironbark\ComponentManager'
@@ -93,6 +95,21 @@ ZERO = 'RookMini: Download error, 0 bytes downloaded'
 SHORT = 'RookMini: Download error, final buffer size != content length'
 STAY = ['CorvidApp.exe']
 
+def left_running(r):
+    """An update found more than 30 s after the App's start never ends it:
+    one line, no task-kill, no question."""
+    ends_quietly(r)
+    fetched_once(r)
+    lines = r.rig_lines()
+    assert lines[:2] == [V45, M46] and len(lines) == 3, 'lines: %s' % lines
+    late = re.fullmatch(r'RookMini: Update required, but found (\d+) ms after the start; '
+                        r'the App is left running\.', lines[2])
+    assert late and int(late.group(1)) > 30000, lines[2]
+    assert not r.windows, 'windows: %s' % [w['caption'] for w in r.windows]
+    assert not [c for c in r.shell if 'taskkill' in (c['file'] or '').lower()], r.shell
+    assert r.running('CorvidApp.exe'), 'App ended: %s' % r.processes
+
+
 CASES = [
     Case('up to date', no_update([V46, M46]), registry=installed(46), routes=manifest(MIN_46),
          stay_up=STAY),
@@ -123,6 +140,9 @@ CASES = [
          no_update(['RookMini: Version -1 (Registry)', M46,
                     'RookMini: Using Beta of the Corvid App']),
          registry=installed(-1), routes=manifest(MIN_46), stay_up=STAY),
+    Case('manifest trickling in over 36 s: the App is left running', left_running,
+         registry=installed(45), routes=manifest(MIN_46, pace=(16, 9)), stay_up=STAY,
+         timeout=70),
     Case('manifest without the key',
          no_update([V45, NOT_PARSED % 'Minimum Version: 46.'] ),
          registry=installed(45), routes=manifest(b'Minimum Version: 46.'), stay_up=STAY),

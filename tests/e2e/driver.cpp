@@ -45,9 +45,11 @@ std::wstring Wide(const std::string& text)
 }
 
 
+// Every event carries "tick", the system's millisecond count when it was
+// written, on the clock that the stand-ins' records use too.
 void Emit(const std::string& line)
 {
-    std::string text = line + "\n";
+    std::string text = "{\"tick\":" + std::to_string(GetTickCount64()) + "," + line.substr(1) + "\n";
     DWORD written = 0;
     WriteFile(g_report, text.data(), (DWORD)text.size(), &written, nullptr);
     FlushFileBuffers(g_report);

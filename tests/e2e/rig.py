@@ -76,7 +76,9 @@ class Route:
     (no Content-Length: the body ends when the connection closes) or a number
     to announce instead (more than the body: the connection is cut short).
     pace: (chunk bytes, seconds between chunks). hold: the response waits
-    until the test calls ctx.release(url)."""
+    until the test calls ctx.release(url). stall_after: the host falls silent
+    after that many body bytes, the connection left open until the case
+    ends."""
     status: int = 200
     body: bytes = b''
     length: object = 'auto'
@@ -84,6 +86,7 @@ class Route:
     pace: Optional[tuple] = None
     hold: bool = False
     headers: dict = dataclasses.field(default_factory=dict)
+    stall_after: Optional[int] = None
 
 
 @dataclasses.dataclass
@@ -132,7 +135,12 @@ class Case:
     Windows version for the launcher ('win7', 'win8', 'vista', 'winxp64', ...).
     routes: {url: Route}. actions: [Action], in order. stay_up: stand-in exe
     names that keep running. during: callable(ctx) run on a thread while the
-    launcher runs. dotnet: write the .NET 2.0 SP1 keys first."""
+    launcher runs. dotnet: write the .NET 2.0 SP1 keys first. planted: DLL
+    names (wininet.dll, ...) under which a recording DLL of the launcher's
+    architecture lies beside it, loaded native-first; result.planted_loads
+    lists every load of one. tmpfs: {windows folder: bytes}, a small file
+    system mounted there for the run (root only), to make writes run out of
+    room."""
     label: str
     check: Callable = None
     app: str = 'beside'
@@ -148,6 +156,8 @@ class Case:
     during: Optional[Callable] = None
     dotnet: bool = True
     timeout: float = 30.0
+    planted: list = dataclasses.field(default_factory=list)
+    tmpfs: dict = dataclasses.field(default_factory=dict)
 
 
 @dataclasses.dataclass
@@ -167,6 +177,12 @@ class Result:
     errors: list = dataclasses.field(default_factory=list)     # rig problems
     folder: str = ''                                           # the case folder (Windows)
     target: str = TARGET                                       # 'x86' or 'x64'
+    planted_loads: list = dataclasses.field(default_factory=list)  # (dll, program) loaded
+
+    def at(self, event):
+        """When a driver event happened, in seconds after the launcher's start."""
+        start = next(e for e in self.report if e.get('event') == 'start')
+        return (event['tick'] - start['tick']) / 1000.0
 
     def system_folder(self):
         """%windir%\\system32 as the launcher sees it: the 32-bit release
@@ -330,6 +346,19 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.send_header('Content-Length', str(announced))
             cut = announced > len(body)
         self.end_headers()
+        if route.stall_after is not None:
+            # Part of the body, then silence with the connection open until
+            # the next case (or the end) lets it go.
+            generation = server.generation
+            try:
+                self.wfile.write(body[:route.stall_after])
+                self.wfile.flush()
+            except OSError:
+                return
+            while server.generation == generation and not server.stopping:
+                time.sleep(0.1)
+            self.close_connection = True
+            return
         step, delay = route.pace if route.pace else (max(len(body), 1), 0)
         try:
             for at in range(0, len(body), step):
@@ -362,6 +391,7 @@ class Server:
         self.changed = threading.Condition(self.lock)
         self.routes, self.holds, self.log = {}, {}, []
         self.stopping = False
+        self.generation = 0  # one per case: a stalled response lasts as long as its case
         self.httpd = http.server.ThreadingHTTPServer(('127.0.0.1', 0), _Handler)
         self.httpd.daemon_threads = True
         self.httpd.rig = self
@@ -375,6 +405,7 @@ class Server:
             self.routes = dict(routes)
             self.holds = {url: threading.Event() for url, r in routes.items() if r.hold}
             self.log = []
+            self.generation += 1
 
     def release(self, url):
         with self.lock:
@@ -812,17 +843,47 @@ class Rig:
         folder = self.case_folder(case)
         result = Result(folder=folder, target=self.target)
         self._setup(case, folder)
+        mounted = self._mount(case, result)
+        try:
+            return self._run(case, folder, result)
+        finally:
+            for path in mounted:
+                subprocess.run(['umount', '-l', str(path)], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+
+    def _mount(self, case, result):
+        """Mounts the case's small file systems; answers where."""
+        mounted = []
+        for winpath, size in case.tmpfs.items():
+            path = self.unix(winpath)
+            path.mkdir(parents=True, exist_ok=True)
+            done = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=%d' % size, 'tmpfs',
+                                   str(path)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            if done.returncode:
+                result.errors.append('cannot mount a file system at %s (root only): %s'
+                                     % (winpath, done.stdout.decode(errors='replace').strip()))
+            else:
+                mounted.append(path)
+        return mounted
+
+    def _run(self, case, folder, result):
         self.server.reset(case.routes)
         log = self.unix(folder) / 'standins.jsonl'
         self.run_env = dict(self.env, RIG_STANDIN_LOG=self.windows(log),
                             RIG_STAY_UP=';'.join(case.stay_up), WINEDEBUG='-all,trace+exec')
+        overrides = [self.env['WINEDLLOVERRIDES']]
         # A stand-in in the Windows folder under the name of one of Wine's own
         # programs (taskkill.exe, say) runs only when told to load native.
-        natives = [p.split('\\')[-1] for p in case.standins
-                   if p.lower().startswith('c:\\windows\\')]
-        if natives:
-            self.run_env['WINEDLLOVERRIDES'] = ';'.join(
-                [self.env['WINEDLLOVERRIDES']] + ['%s=n' % n.lower() for n in natives])
+        overrides += ['%s=n' % p.split('\\')[-1].lower() for p in case.standins
+                      if p.lower().startswith('c:\\windows\\')]
+        # Planted DLLs are preferred to Wine's own wherever a search finds them.
+        plant_log = self.unix(folder) / 'planted.log'
+        for name in case.planted:
+            shutil.copyfile(self.rig_file('planted.dll'), self.unix(folder + '\\bin\\' + name))
+            overrides.append('%s=n,b' % name.lower()[:-4])
+        if case.planted:
+            self.run_env['RIG_PLANT_LOG'] = self.windows(plant_log)
+        self.run_env['WINEDLLOVERRIDES'] = ';'.join(overrides)
         thread = None
         if case.during:
             ctx = Context(self, case, result)
@@ -870,6 +931,9 @@ class Rig:
         for path in self.previous['standins']:
             self._remove(path)
         self.previous['standins'] = []
+        if plant_log.exists():
+            result.planted_loads = [tuple(line.split('\t', 1)) for line in
+                                    plant_log.read_text(encoding='utf-8').splitlines() if line]
         return result
 
     @staticmethod

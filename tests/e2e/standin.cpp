@@ -2,8 +2,9 @@
 // installer, the browser, dism.exe and fondue.exe are copies of this one
 // program under those names. Each start appends one JSON line to the file
 // named by RIG_STANDIN_LOG: its exe name, full path, command-line tail,
-// working folder, process id and the verb it was started with ("runas" when
-// the shell's runas command for exe files added "/rig-verb=runas", else "").
+// working folder, process id, the system tick count and the verb it was
+// started with ("runas" when the shell's runas command for exe files added
+// "/rig-verb=runas", else "").
 // Names listed in RIG_STAY_UP (separated by ';') stay running for
 // RIG_STAY_UP_MS milliseconds (default 60000) so that a test can see them
 // ended from outside.
@@ -85,7 +86,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::string line = "{\"name\":" + Json(name) + ",\"path\":" + Json(path) +
                        ",\"tail\":" + Json(tail) + ",\"cwd\":" + Json(cwd) +
                        ",\"pid\":" + std::to_string(GetCurrentProcessId()) +
-                       ",\"verb\":" + Json(verb) + "}\n";
+                       ",\"verb\":" + Json(verb) +
+                       ",\"tick\":" + std::to_string(GetTickCount64()) + "}\n";
 
     std::wstring log = Environment(L"RIG_STANDIN_LOG");
     if (!log.empty()) {
