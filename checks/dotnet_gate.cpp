@@ -23,9 +23,8 @@ static const WCHAR kWindows2000Notice[] =
     L"application.";
 static const WCHAR kUnsupportedQuestion[] =
     L"Operating systems before Windows XP are not supported. Do you wish to continue?";
-static const WCHAR kInstallRequested[] =
-    L"Installation of the .NET Framework has been requested.\n"
-    L"Please press OK to continue once the install completes.";
+static const WCHAR kInstallRequested[] = L"Installation of the .NET Framework has been requested.\n"
+                                         L"Please press OK to continue once the install completes.";
 static const WCHAR kPageNotice40[] =
     L"Your browser has been opened to the .NET Framework 4.0 Client Profile download page.\n"
     L"Please download and install dotNetFx40_Client_setup.exe and any updates mentioned on "
@@ -64,8 +63,8 @@ static bool ReadNumber(const DotNetPlatform& os, HKEY key, const WCHAR* name, DW
 {
     number = 0;
     DWORD size = sizeof(number);
-    return os.RegQueryValueExW(key, name, nullptr, nullptr,
-                               reinterpret_cast<LPBYTE>(&number), &size) == ERROR_SUCCESS;
+    return os.RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&number),
+                               &size) == ERROR_SUCCESS;
 }
 
 // Detection. The 4 Client key is read only when the 2.0 "Install" is not
@@ -85,9 +84,8 @@ static bool FindFramework(const DotNetPlatform& os, bool& net20Installed)
         }
         os.RegCloseKey(key);
     }
-    if (!net20Installed &&
-        os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyNet4Client, 0, KEY_QUERY_VALUE, &key) ==
-            ERROR_SUCCESS) {
+    if (!net20Installed && os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyNet4Client, 0, KEY_QUERY_VALUE,
+                                            &key) == ERROR_SUCCESS) {
         DWORD number;
         if (ReadNumber(os, key, L"Install", number) && number == 1)
             present = true;

@@ -17,8 +17,8 @@ static bool OnLink(HWND dialog, POINT screenPoint)
     return PtInRect(&link, screenPoint) != FALSE;
 }
 
-INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message,
-                          WPARAM wParam, LPARAM lParam)
+INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
+                          LPARAM lParam)
 {
     switch (message) {
     case WM_SETCURSOR: {

@@ -14,8 +14,8 @@ struct ErrorDialogPlatform {
 extern const ErrorDialogPlatform kWin32ErrorDialog;
 
 // The dialog procedure on the given platform.
-INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message,
-                          WPARAM wParam, LPARAM lParam);
+INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
+                          LPARAM lParam);
 
 // The dialog procedure of template IDD_CONFIG_ERROR.
 INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -59,8 +59,8 @@ void RunInstallModeOn(const InstallPlatform& os)
     }
 
     // After a Cancel nothing is started, not even a download that completed.
-    bool started = !job.cancelledByUser && job.saved &&
-                   os.StartInstaller(job.installerPath, staging.folder);
+    bool started =
+        !job.cancelledByUser && job.saved && os.StartInstaller(job.installerPath, staging.folder);
     ReleaseStagingFolder(&staging);
     if (started)
         return;  // the installer is not waited for

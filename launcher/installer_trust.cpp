@@ -19,8 +19,7 @@ static const GUID kVerifyAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 // Room for any sensible subject attribute; longer values count as unreadable.
 static const DWORD kNameChars = 128;
 
-InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization,
-                                   const WCHAR* commonName)
+InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization, const WCHAR* commonName)
 {
     if (status != ERROR_SUCCESS)
         return kTrustBadSignature;
@@ -35,12 +34,12 @@ InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization,
 // Reads one attribute of the certificate's subject. False when it is absent,
 // would not fit the buffer, or holds a NUL inside its value: such a value,
 // "Corvid Software\0anything", would otherwise compare equal to the maker's.
-static bool ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate,
-                                 const char* oid, WCHAR (&name)[kNameChars])
+static bool ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate, const char* oid,
+                                 WCHAR (&name)[kNameChars])
 {
     name[0] = L'\0';
     DWORD count = api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
-                                        const_cast<char*>(oid), name, kNameChars);
+                                         const_cast<char*>(oid), name, kNameChars);
     // The count includes the terminator; a full buffer may mean a cut value.
     if (count < 2 || count >= kNameChars) {
         name[0] = L'\0';
@@ -93,10 +92,10 @@ static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
         if (signer && signer->csCertChain > 0 && signer->pasCertChain)
             certificate = signer->pasCertChain[0].pCert;
         if (certificate) {
-            bool haveOrganization = ReadSubjectAttribute(api, certificate,
-                                                         szOID_ORGANIZATION_NAME, organization);
-            bool haveCommonName = ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME,
-                                                       commonName);
+            bool haveOrganization =
+                ReadSubjectAttribute(api, certificate, szOID_ORGANIZATION_NAME, organization);
+            bool haveCommonName =
+                ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME, commonName);
             namesRead = haveOrganization && haveCommonName;
         }
     }

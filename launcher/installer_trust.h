@@ -48,8 +48,7 @@ enum InstallerTrust {
 
 // The decision: the verification's status and the signer's organisation and
 // common name (null when they could not be read).
-InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization,
-                                   const WCHAR* commonName);
+InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization, const WCHAR* commonName);
 
 // Opens the installer, verifies it and its publisher, and starts it elevated
 // with LaunchProgram while the file is still held; true only when the start

@@ -19,8 +19,7 @@ bool BuildPrivateSecurity(PrivateSecurity* security, PSID user)
 {
     DWORD size = SECURITY_MAX_SID_SIZE;
     if (!CopySid(SECURITY_MAX_SID_SIZE, security->user, user) ||
-        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, security->administrators,
-                            &size))
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, security->administrators, &size))
         return false;
     size = SECURITY_MAX_SID_SIZE;
     if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, security->system, &size))
@@ -100,9 +99,8 @@ static bool MakePrivate(const StagingPlatform& os, PrivateSecurity& security, HA
         return false;
 
     if (os.SetSecurityInfo(folder, SE_FILE_OBJECT,
-                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, reinterpret_cast<PACL>(security.acl),
-                           nullptr) != ERROR_SUCCESS)
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, reinterpret_cast<PACL>(security.acl), nullptr) != ERROR_SUCCESS)
         return false;
     return HoldsOnlyAnInstaller(os, path);
 }
@@ -112,10 +110,9 @@ static bool MakePrivate(const StagingPlatform& os, PrivateSecurity& security, HA
 // swapped while it is held.
 static HANDLE HoldPrivate(const StagingPlatform& os, PrivateSecurity& security, const WCHAR* path)
 {
-    HANDLE folder = os.CreateFileW(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr);
+    HANDLE folder = os.CreateFileW(
+        path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
     if (!MakePrivate(os, security, folder, path)) {
@@ -133,8 +130,7 @@ enum MachineFolder { kMachineUnavailable, kMachineUnsafe, kMachineReady };
 static MachineFolder BuildMachineChain(const StagingPlatform& os, WCHAR (&path)[MAX_PATH])
 {
     path[0] = L'\0';
-    if (!os.SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, TRUE) ||
-        path[0] == L'\0')
+    if (!os.SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, TRUE) || path[0] == L'\0')
         return kMachineUnavailable;
     os.CreateDirectoryW(path, nullptr);  // existing or not: go on
     for (const WCHAR* level : kMachineLevels) {
@@ -191,8 +187,8 @@ bool PrepareStagingFolderOn(const StagingPlatform& os, StagingFolder* staging)
     // Created private, or the one already there if it can be shown to be ours.
     HANDLE held = INVALID_HANDLE_VALUE;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
-    if (chain == kMachineReady && (os.CreateDirectoryW(machine, &attributes) ||
-                                   os.GetLastError() == ERROR_ALREADY_EXISTS))
+    if (chain == kMachineReady &&
+        (os.CreateDirectoryW(machine, &attributes) || os.GetLastError() == ERROR_ALREADY_EXISTS))
         held = HoldPrivate(os, security, machine);
     if (held != INVALID_HANDLE_VALUE) {
         wcscpy(staging->folder, machine);
@@ -205,8 +201,7 @@ bool PrepareStagingFolderOn(const StagingPlatform& os, StagingFolder* staging)
     }
 
     wcscpy(staging->installer, staging->folder);
-    if (!AppendPath(staging->installer, L"\\") ||
-        !AppendPath(staging->installer, kInstallerName)) {
+    if (!AppendPath(staging->installer, L"\\") || !AppendPath(staging->installer, kInstallerName)) {
         os.CloseHandle(held);
         staging->folder[0] = L'\0';
         staging->installer[0] = L'\0';

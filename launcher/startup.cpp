@@ -28,8 +28,7 @@ const WCHAR* CommandLineTail(const WCHAR* commandLine)
 }
 
 // Reads the launcher's own module path; empty when it cannot be read whole.
-static void ReadModulePath(const StartupPlatform& os, HINSTANCE instance,
-                           WCHAR (&path)[MAX_PATH])
+static void ReadModulePath(const StartupPlatform& os, HINSTANCE instance, WCHAR (&path)[MAX_PATH])
 {
     path[0] = L'\0';
     DWORD length = os.GetModuleFileNameW(instance, path, MAX_PATH);

@@ -25,9 +25,8 @@ static const WCHAR kUserAgent[] = L"RookMini/1.0";
 static const DWORD kCanonicalLength = 2048;
 static const DWORD kStatusQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
 static const DWORD kLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
-static const DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
-                                        INTERNET_OPTION_SEND_TIMEOUT,
-                                        INTERNET_OPTION_RECEIVE_TIMEOUT};
+static const DWORD kTimeoutOptions[] = {
+    INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT};
 
 static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
 static const WCHAR kStalledLine[] = L"RookMini: Download stalled, no data for 30 seconds.";
@@ -37,11 +36,11 @@ static const int kQueryRounds = 64;
 
 // What WinINet's status callback shares with the fetch's thread.
 struct FetchCall {
-    HANDLE completed;                  // auto-reset: a pending operation has ended
-    HANDLE closed;                     // manual-reset: the request is closing
-    std::atomic<HINTERNET> request;    // as soon as WinINet has made it
-    std::atomic<DWORD_PTR> result;     // of the operation that ended
-    DWORD read;                        // bytes of a read, written when it ends
+    HANDLE completed;                // auto-reset: a pending operation has ended
+    HANDLE closed;                   // manual-reset: the request is closing
+    std::atomic<HINTERNET> request;  // as soon as WinINet has made it
+    std::atomic<DWORD_PTR> result;   // of the operation that ended
+    DWORD read;                      // bytes of a read, written when it ends
 };
 
 static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
@@ -425,8 +424,7 @@ static bool LoadSystemWinInet(WinInetApi* api)
            BindFunction(wininet, "InternetCanonicalizeUrlW", api->InternetCanonicalizeUrlW) &&
            BindFunction(wininet, "InternetOpenUrlW", api->InternetOpenUrlW) &&
            BindFunction(wininet, "HttpQueryInfoW", api->HttpQueryInfoW) &&
-           BindFunction(wininet, "InternetQueryDataAvailable",
-                        api->InternetQueryDataAvailable) &&
+           BindFunction(wininet, "InternetQueryDataAvailable", api->InternetQueryDataAvailable) &&
            BindFunction(wininet, "InternetReadFile", api->InternetReadFile) &&
            BindFunction(wininet, "InternetCloseHandle", api->InternetCloseHandle);
 }

@@ -22,15 +22,15 @@ const WPARAM DOWNLOAD_MESSAGE_TAG = 48104;
 // outcome once the worker has ended; the dialog gets it through
 // DialogBoxParamW's parameter, the worker through the thread's.
 struct DownloadJob {
-    WCHAR installerPath[MAX_PATH];       // where the worker saves the installer
-    HANDLE cancel;                       // manual-reset event: stops the fetch
-    std::atomic<bool> cancelledByUser;   // Cancel, Esc or a close request
-    std::atomic<HWND> dialog;            // the open progress dialog, or null
-    HANDLE worker;                       // the worker thread, waited for by install mode
-    std::atomic<bool> finished;          // the worker has done its work
-    bool saved;                          // this run's download was saved whole
-    HICON smallIcon;                     // the dialog's icons and background,
-    HICON largeIcon;                     // released when it is destroyed
+    WCHAR installerPath[MAX_PATH];      // where the worker saves the installer
+    HANDLE cancel;                      // manual-reset event: stops the fetch
+    std::atomic<bool> cancelledByUser;  // Cancel, Esc or a close request
+    std::atomic<HWND> dialog;           // the open progress dialog, or null
+    HANDLE worker;                      // the worker thread, waited for by install mode
+    std::atomic<bool> finished;         // the worker has done its work
+    bool saved;                         // this run's download was saved whole
+    HICON smallIcon;                    // the dialog's icons and background,
+    HICON largeIcon;                    // released when it is destroyed
     HBITMAP background;
 };
 
@@ -49,8 +49,8 @@ struct DialogPlatform {
 
 extern const DialogPlatform kWin32Dialog;
 
-INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message,
-                             WPARAM wParam, LPARAM lParam);
+INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
+                             LPARAM lParam);
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---- The worker thread ------------------------------------------------------
@@ -80,8 +80,7 @@ struct ProgressPlatform {
 
 extern const ProgressPlatform kWin32Progress;
 
-LRESULT OnDownloadProgressOn(const ProgressPlatform& os, DownloadJob* job, int position,
-                             int total);
+LRESULT OnDownloadProgressOn(const ProgressPlatform& os, DownloadJob* job, int position, int total);
 LRESULT OnDownloadProgress(void* job, int position, int total);
 
 // ---- The installer file writer ----------------------------------------------

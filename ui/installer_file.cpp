@@ -7,9 +7,9 @@
 bool WriteInstallerFileOn(const InstallerFilePlatform& os, const WCHAR* path, const BYTE* bytes,
                           DWORD count)
 {
-    HANDLE file = os.CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        os.CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (!file || file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;

@@ -22,18 +22,17 @@ static void OnInitDialog(const DialogPlatform& os, HWND dialog, DownloadJob* job
     // the dialog class, so it holds for every dialog created after this one.
     SetClassLongPtrW(dialog, GCL_STYLE, GetClassLongPtrW(dialog, GCL_STYLE) | CS_NOCLOSE);
 
-    job->smallIcon = static_cast<HICON>(os.LoadImageW(
-        g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-    job->largeIcon = static_cast<HICON>(os.LoadImageW(
-        g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    job->smallIcon = static_cast<HICON>(os.LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    job->largeIcon = static_cast<HICON>(os.LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                                      IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
     if (!job->largeIcon)
         job->largeIcon = job->smallIcon;
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(job->smallIcon));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(job->largeIcon));
 
     job->background = static_cast<HBITMAP>(os.LoadImageW(
-        g_hInstance, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0,
-        LR_DEFAULTCOLOR));
+        g_hInstance, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 
     // Install mode waits for the worker once the dialog has ended. If it
     // cannot be started, nothing else would ever end the dialog, so the
@@ -91,8 +90,8 @@ static void OnDestroy(const DialogPlatform& os, DownloadJob* job)
     job->smallIcon = nullptr;
 }
 
-INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message,
-                             WPARAM wParam, LPARAM lParam)
+INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
+                             LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:

@@ -46,8 +46,8 @@ static bool ReferenceFetch(const WCHAR* url, DWORD size, BYTE** block, DWORD* re
 {
     *received = 0;
     *block = nullptr;
-    HINTERNET internet = InternetOpenW(L"RookMini/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                       nullptr, 0);
+    HINTERNET internet =
+        InternetOpenW(L"RookMini/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!internet)
         return false;
     bool ok = false;
@@ -55,8 +55,8 @@ static bool ReferenceFetch(const WCHAR* url, DWORD size, BYTE** block, DWORD* re
     *block = static_cast<BYTE*>(malloc(size));
     if (request && *block) {
         DWORD status = 0, length = sizeof(status);
-        HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                       &length, nullptr);
+        HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length,
+                       nullptr);
         ok = status == 200;
         while (ok) {
             DWORD want = size - *received < 32700 ? size - *received : 32700;

@@ -33,7 +33,6 @@ namespace {
 
 HANDLE g_report = INVALID_HANDLE_VALUE;
 
-
 std::wstring Wide(const std::string& text)
 {
     if (text.empty())
@@ -44,12 +43,12 @@ std::wstring Wide(const std::string& text)
     return out;
 }
 
-
 // Every event carries "tick", the system's millisecond count when it was
 // written, on the clock that the stand-ins' records use too.
 void Emit(const std::string& line)
 {
-    std::string text = "{\"tick\":" + std::to_string(GetTickCount64()) + "," + line.substr(1) + "\n";
+    std::string text =
+        "{\"tick\":" + std::to_string(GetTickCount64()) + "," + line.substr(1) + "\n";
     DWORD written = 0;
     WriteFile(g_report, text.data(), (DWORD)text.size(), &written, nullptr);
     FlushFileBuffers(g_report);
@@ -181,12 +180,18 @@ bool ReadConfig(const std::wstring& path, Config& config)
             continue;
         std::string key = line.substr(0, equals);
         std::wstring value = Wide(line.substr(equals + 1));
-        if (key == "report") config.report = value;
-        else if (key == "exe") config.exe = value;
-        else if (key == "cmdline") config.cmdline = value;
-        else if (key == "cwd") config.cwd = value;
-        else if (key == "release") config.release = value;
-        else if (key == "timeout") config.timeout = wcstoul(value.c_str(), nullptr, 10);
+        if (key == "report")
+            config.report = value;
+        else if (key == "exe")
+            config.exe = value;
+        else if (key == "cmdline")
+            config.cmdline = value;
+        else if (key == "cwd")
+            config.cwd = value;
+        else if (key == "release")
+            config.release = value;
+        else if (key == "timeout")
+            config.timeout = wcstoul(value.c_str(), nullptr, 10);
         else if (key == "action") {
             Action action;
             std::vector<std::wstring> fields;
@@ -247,12 +252,11 @@ void ReportWindow(HWND window)
 {
     RECT rect = {};
     GetWindowRect(window, &rect);
-    std::string line = "{\"event\":\"window\",\"hwnd\":" + Handle(window) +
-                       ",\"caption\":" + Json(WindowText(window)) +
-                       ",\"class\":" + Json(ClassOf(window)) + ",\"rect\":[" +
-                       std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-                       std::to_string(rect.right) + "," + std::to_string(rect.bottom) +
-                       "],\"controls\":[";
+    std::string line =
+        "{\"event\":\"window\",\"hwnd\":" + Handle(window) +
+        ",\"caption\":" + Json(WindowText(window)) + ",\"class\":" + Json(ClassOf(window)) +
+        ",\"rect\":[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+        std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "],\"controls\":[";
     std::vector<HWND> children;
     EnumChildWindows(window, CollectChildren, reinterpret_cast<LPARAM>(&children));
     for (size_t i = 0; i < children.size(); ++i) {
@@ -350,8 +354,8 @@ int RunMode(const std::wstring& configPath)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(config.exe.empty() ? nullptr : config.exe.c_str(), cmdline.data(),
-                        nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+    if (!CreateProcessW(config.exe.empty() ? nullptr : config.exe.c_str(), cmdline.data(), nullptr,
+                        nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
                         config.cwd.empty() ? nullptr : config.cwd.c_str(), &startup, &info)) {
         Emit("{\"event\":\"error\",\"text\":\"CreateProcessW failed\",\"code\":" +
              std::to_string(GetLastError()) + "}");
@@ -388,8 +392,8 @@ int RunMode(const std::wstring& configPath)
                 } else {
                     std::vector<char> buffer(units + 1, '\0');
                     SIZE_T got = 0;
-                    ReadProcessMemory(info.hProcess, out.lpDebugStringData, buffer.data(),
-                                      units, &got);
+                    ReadProcessMemory(info.hProcess, out.lpDebugStringData, buffer.data(), units,
+                                      &got);
                     int size = MultiByteToWideChar(CP_ACP, 0, buffer.data(), (int)got, nullptr, 0);
                     text.assign(size, L'\0');
                     if (size)
@@ -521,9 +525,8 @@ int RunMode(const std::wstring& configPath)
         }
         if (bound && state == kDelaying && GetTickCount() - since >= config.actions[next].delay) {
             bool ok = Perform(bound, config.actions[next].what);
-            Emit("{\"event\":\"action\",\"hwnd\":" + Handle(bound) +
-                 ",\"do\":" + Json(config.actions[next].what) + ",\"ok\":" +
-                 (ok ? "true" : "false") + "}");
+            Emit("{\"event\":\"action\",\"hwnd\":" + Handle(bound) + ",\"do\":" +
+                 Json(config.actions[next].what) + ",\"ok\":" + (ok ? "true" : "false") + "}");
             bound = nullptr;
             state = kWaiting;
             ++next;

@@ -17,9 +17,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
         int used = WideCharToMultiByte(CP_UTF8, 0, dll, -1, line, MAX_PATH * 2, nullptr, nullptr);
         if (used > 0) {
             line[used - 1] = '\t';
-            int more = WideCharToMultiByte(CP_UTF8, 0, program, -1, line + used,
-                                           static_cast<int>(sizeof(line)) - used - 1, nullptr,
-                                           nullptr);
+            int more =
+                WideCharToMultiByte(CP_UTF8, 0, program, -1, line + used,
+                                    static_cast<int>(sizeof(line)) - used - 1, nullptr, nullptr);
             if (more > 0) {
                 line[used + more - 1] = '\n';
                 HANDLE file = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -21,7 +21,6 @@ namespace {
 
 const WCHAR kVerbMark[] = L"/rig-verb=runas";
 
-
 // The command line without the program name and the blanks after it, split
 // the way the C runtime does for WinMain.
 const WCHAR* Tail(const WCHAR* p)
@@ -83,11 +82,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     cwd[0] = L'\0';
     GetCurrentDirectoryW(MAX_PATH * 4, cwd);
 
-    std::string line = "{\"name\":" + Json(name) + ",\"path\":" + Json(path) +
-                       ",\"tail\":" + Json(tail) + ",\"cwd\":" + Json(cwd) +
-                       ",\"pid\":" + std::to_string(GetCurrentProcessId()) +
-                       ",\"verb\":" + Json(verb) +
-                       ",\"tick\":" + std::to_string(GetTickCount64()) + "}\n";
+    std::string line =
+        "{\"name\":" + Json(name) + ",\"path\":" + Json(path) + ",\"tail\":" + Json(tail) +
+        ",\"cwd\":" + Json(cwd) + ",\"pid\":" + std::to_string(GetCurrentProcessId()) +
+        ",\"verb\":" + Json(verb) + ",\"tick\":" + std::to_string(GetTickCount64()) + "}\n";
 
     std::wstring log = Environment(L"RIG_STANDIN_LOG");
     if (!log.empty()) {

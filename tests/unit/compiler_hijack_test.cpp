@@ -38,13 +38,16 @@ struct HijackCase {
 };
 
 // A Debugger value: the bytes read and what the buffer holds after them.
-std::vector<Value> Debugger(Bytes data, Bytes beyond = {}) { return {{"Debugger", data, beyond}}; }
+std::vector<Value> Debugger(Bytes data, Bytes beyond = {})
+{
+    return {{"Debugger", data, beyond}};
+}
 
 }  // namespace
 
 TEST(CompilerHijack, StopsOnlyForExactlySvchost)
 {
-    Bytes full = Raw(L"svchost.exe" + std::wstring(245, L'x'));  // 256 units, no null
+    Bytes full = Raw(L"svchost.exe" + std::wstring(245, L'x'));          // 256 units, no null
     Bytes fullWithNull = Sz(L"svchost.exe" + std::wstring(244, L'\0'));  // exactly 512 bytes
 
     const HijackCase cases[] = {

@@ -21,9 +21,18 @@ const wchar_t kPath20[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v2.0.
 const wchar_t kPath4[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
 typedef std::vector<Value> Key;  // empty: the key is missing
 const Key kNoKey;
-Key Net(Bytes install) { return {{"Install", install}}; }
-Key Net(Bytes install, Bytes sp) { return {{"Install", install}, {"SP", sp}}; }
-Key Net(const wchar_t* text) { return Net(fakereg::Sz(text)); }
+Key Net(Bytes install)
+{
+    return {{"Install", install}};
+}
+Key Net(Bytes install, Bytes sp)
+{
+    return {{"Install", install}, {"SP", sp}};
+}
+Key Net(const wchar_t* text)
+{
+    return Net(fakereg::Sz(text));
+}
 const Key kKeyWithoutInstall = {{"SP", Number(1)}};
 
 struct Version {
@@ -86,8 +95,7 @@ const std::vector<fakeui::Box> kBoxes = {
 
 BOOL WINAPI FakeGetVersionExW(LPOSVERSIONINFOW info)
 {
-    g_actions.push_back(info->dwOSVersionInfoSize == 284 ? "version"
-                                                         : "version with a wrong size");
+    g_actions.push_back(info->dwOSVersionInfoSize == 284 ? "version" : "version with a wrong size");
     if (!g_machine.version.ok)
         return FALSE;
     OSVERSIONINFOEXW* ex = reinterpret_cast<OSVERSIONINFOEXW*>(info);
@@ -102,7 +110,6 @@ HMODULE WINAPI FakeLoadLibraryA(LPCSTR name)
     g_actions.push_back(std::string("load ") + name);
     return g_machine.kernelLoads ? reinterpret_cast<HMODULE>(0x1000) : nullptr;
 }
-
 
 BOOL WINAPI FakeDisable(PVOID* saved)
 {
@@ -299,8 +306,9 @@ TEST(DotNetGate, RoutesByWindowsVersion)
     const auto unsupportedAnswer = &Machine::unsupportedAnswer;
     RunCases({
         // The install question and the version query.
-        {"No to the install question: nothing more", With(On(6, 1, 1), &Machine::installAnswer, IDNO),
-         true, Join({kNothingFound, {"box install question"}})},
+        {"No to the install question: nothing more",
+         With(On(6, 1, 1), &Machine::installAnswer, IDNO), true,
+         Join({kNothingFound, {"box install question"}})},
         {"install question fails: counts as No", With(On(6, 1, 1), &Machine::installAnswer, 0),
          true, Join({kNothingFound, {"box install question"}})},
         {"version query fails: nothing more",

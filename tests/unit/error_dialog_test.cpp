@@ -25,8 +25,8 @@ INT_PTR CALLBACK TestProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
 HWND OpenDialog()
 {
     g_hInstance = GetModuleHandleW(nullptr);
-    HWND dialog = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_CONFIG_ERROR), nullptr,
-                                     TestProc, 0);
+    HWND dialog =
+        CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_CONFIG_ERROR), nullptr, TestProc, 0);
     if (dialog)
         ShowWindow(dialog, SW_SHOW);
     return dialog;
@@ -39,7 +39,10 @@ RECT ScreenRect(HWND dialog, int id)
     return r;
 }
 
-POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+POINT Centre(const RECT& r)
+{
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
 
 // A static control without an id, found by its text.
 HWND StaticWithText(HWND dialog, const wchar_t* text)
@@ -78,8 +81,8 @@ TEST(ErrorDialog, HandOverTheLinkOnlyAndTheSystemCursorOutsideTheClientArea)
         const char* label;
         POINT at;
         WORD hitCode;
-        LRESULT result;   // of the dialog procedure
-        HCURSOR cursor;   // afterwards
+        LRESULT result;  // of the dialog procedure
+        HCURSOR cursor;  // afterwards
     } cases[] = {
         {"centre of the link", Centre(link), HTCLIENT, TRUE, hand},
         {"top-left corner of the link", {link.left, link.top}, HTCLIENT, TRUE, hand},
@@ -195,8 +198,8 @@ TEST(ErrorDialog, ClickOnTheLinkOpensTheSupportPageAndKeepsTheDialog)
     SetWindowPos(GetDlgItem(dialog, IDC_SUPPORT_LINK), nullptr, -20, centre.y - 2, 40, 8,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     g_actions.clear();
-    EXPECT_EQ(TRUE, TestProc(dialog, WM_LBUTTONDOWN, MK_LBUTTON,
-                             MAKELPARAM(WORD(SHORT(-5)), centre.y)));
+    EXPECT_EQ(TRUE,
+              TestProc(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(WORD(SHORT(-5)), centre.y)));
     EXPECT_EQ(Actions{kOpenedSupport}, g_actions);
     DestroyWindow(dialog);
 }
@@ -214,8 +217,8 @@ INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (message == WM_INITDIALOG) {
         HWND target = g_postToOkButton ? GetDlgItem(dialog, IDOK) : dialog;
-        LPARAM postL = g_postMessage == WM_COMMAND ? LPARAM(GetDlgItem(dialog, LOWORD(g_postWParam)))
-                                                   : 0;
+        LPARAM postL =
+            g_postMessage == WM_COMMAND ? LPARAM(GetDlgItem(dialog, LOWORD(g_postWParam))) : 0;
         PostMessageW(target, g_postMessage, g_postWParam, postL);
         PostMessageW(dialog, kSentinel, 0, 0);
     } else if (message == kSentinel) {

@@ -19,26 +19,26 @@
 namespace {
 
 struct Script {
-    bool loadFails = false;          // wininet.dll or a function cannot be had
+    bool loadFails = false;  // wininet.dll or a function cannot be had
     bool openFails = false;
     bool canonFails = false;
     bool openUrlFails = false;
-    bool openPending = false;        // the open answers through the callback
-    bool openStalls = false;         // the open never ends
-    bool statusQueryFails = false;   // a failed query still leaves status behind
+    bool openPending = false;       // the open answers through the callback
+    bool openStalls = false;        // the open never ends
+    bool statusQueryFails = false;  // a failed query still leaves status behind
     DWORD status = 200;
-    bool lengthQueryFails = false;   // likewise contentLength
-    DWORD contentLength = 0;  // 0: the response has none
-    DWORD bodySize = 0;       // what the server sends, maybe more than announced
+    bool lengthQueryFails = false;  // likewise contentLength
+    DWORD contentLength = 0;        // 0: the response has none
+    DWORD bodySize = 0;             // what the server sends, maybe more than announced
     DWORD perRead = kReadChunk;
-    bool readsPending = false;  // every wait for data and read answers through the callback
-    int readFailsAt = 0;      // 1-based read call that fails; 0 never
-    int stallAtRead = 0;      // 1-based wait for data that never ends; 0 never
+    bool readsPending = false;       // every wait for data and read answers through the callback
+    int readFailsAt = 0;             // 1-based read call that fails; 0 never
+    int stallAtRead = 0;             // 1-based wait for data that never ends; 0 never
     DWORD stallEnds = WAIT_TIMEOUT;  // how the wait for a stalled operation ends
     bool noClosingNotice = false;    // closing the request is never confirmed
-    int cancelAtRead = 0;     // 1-based wait for data during which Cancel is pressed
+    int cancelAtRead = 0;            // 1-based wait for data during which Cancel is pressed
     bool mallocFails = false;
-    int reallocFailsAt = 0;   // 1-based realloc call that fails; 0 never
+    int reallocFailsAt = 0;  // 1-based realloc call that fails; 0 never
 };
 
 HINTERNET const kInternet = reinterpret_cast<HINTERNET>(0x1000);
@@ -73,7 +73,10 @@ struct Seen {
 Script s;
 Seen seen;
 
-BYTE Pattern(DWORD i) { return static_cast<BYTE>(i * 7 + 3); }
+BYTE Pattern(DWORD i)
+{
+    return static_cast<BYTE>(i * 7 + 3);
+}
 
 void Notify(DWORD status, DWORD_PTR result)
 {
@@ -98,7 +101,8 @@ BOOL WINAPI FakeSetOption(HINTERNET internet, DWORD option, LPVOID value, DWORD 
     return TRUE;
 }
 
-INTERNET_STATUS_CALLBACK WINAPI FakeSetCallback(HINTERNET internet, INTERNET_STATUS_CALLBACK callback)
+INTERNET_STATUS_CALLBACK WINAPI FakeSetCallback(HINTERNET internet,
+                                                INTERNET_STATUS_CALLBACK callback)
 {
     EXPECT_EQ(kInternet, internet);
     seen.callback = callback;
@@ -249,9 +253,15 @@ DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD timeou
     return s.stallEnds;
 }
 
-DWORD WINAPI FakeGetLastError() { return seen.lastError; }
+DWORD WINAPI FakeGetLastError()
+{
+    return seen.lastError;
+}
 
-void WINAPI FakeOutput(LPCWSTR text) { seen.lines.push_back(std::wstring(L"D ") + text); }
+void WINAPI FakeOutput(LPCWSTR text)
+{
+    seen.lines.push_back(std::wstring(L"D ") + text);
+}
 
 void FakeLog(const WCHAR* format, ...)
 {
@@ -373,87 +383,253 @@ TEST(FetchUrl, EveryOutcomeWritesItsLinesAndHandsOverWhatItSays)
     const WCHAR kFailed[] = L"D RookMini: Download failed.";
     const DWORD kCancelWait = WAIT_OBJECT_0 + 1;
     const OutcomeCase cases[] = {
-        {"wininet.dll cannot be had", With([](Script& x) { x.loadFails = true; }), other,
-         {L"D RookMini: Internet Unavailable"}, false, 0, {}},
-        {"InternetOpenW fails", With([](Script& x) { x.openFails = true; }), other,
-         {L"D RookMini: Internet Unavailable"}, false, 0, {}},
-        {"canonicalisation fails", With([](Script& x) { x.canonFails = true; }), other,
-         {L"D RookMini: Failed expanding URL"}, false, 0, kInternetOnly},
-        {"InternetOpenUrlW fails", With([](Script& x) { x.openUrlFails = true; }), other,
-         {L"D RookMini: Failed opening URL"}, false, 0, kInternetOnly},
-        {"host silent before it answers", With([](Script& x) { x.openStalls = true; }), other,
-         {kStalled, L"D RookMini: Failed opening URL"}, false, 0, kInternetOnly},
+        {"wininet.dll cannot be had",
+         With([](Script& x) { x.loadFails = true; }),
+         other,
+         {L"D RookMini: Internet Unavailable"},
+         false,
+         0,
+         {}},
+        {"InternetOpenW fails",
+         With([](Script& x) { x.openFails = true; }),
+         other,
+         {L"D RookMini: Internet Unavailable"},
+         false,
+         0,
+         {}},
+        {"canonicalisation fails",
+         With([](Script& x) { x.canonFails = true; }),
+         other,
+         {L"D RookMini: Failed expanding URL"},
+         false,
+         0,
+         kInternetOnly},
+        {"InternetOpenUrlW fails",
+         With([](Script& x) { x.openUrlFails = true; }),
+         other,
+         {L"D RookMini: Failed opening URL"},
+         false,
+         0,
+         kInternetOnly},
+        {"host silent before it answers",
+         With([](Script& x) { x.openStalls = true; }),
+         other,
+         {kStalled, L"D RookMini: Failed opening URL"},
+         false,
+         0,
+         kInternetOnly},
         {"Cancel before the host answers",
-         With([](Script& x) { x.openStalls = true; x.stallEnds = WAIT_OBJECT_0 + 1; }), other,
-         {kCanceled, kFailed, kZero}, false, 0, kInternetOnly},
-        {"404 for the installer", With([](Script& x) { x.status = 404; }), kFullInstallerUrl,
-         {L"L RookMini: 404 Not Found - Setup Exe"}, false, 0, kBoth},
-        {"404 for the manifest", With([](Script& x) { x.status = 404; }), kVersionManifestUrl,
-         {L"L RookMini: 404 Not Found - Version Info"}, false, 0, kBoth},
-        {"500 for the installer", With([](Script& x) { x.status = 500; }), kFullInstallerUrl,
-         {L"L RookMini: Status was not 200 (Setup Exe). Status: 500"}, false, 0, kBoth},
-        {"500 for the manifest", With([](Script& x) { x.status = 500; }), kVersionManifestUrl,
-         {L"L RookMini: Status was not 200 (Version Info). Status: 500"}, false, 0, kBoth},
-        {"500 for another URL", With([](Script& x) { x.status = 500; }), other,
-         {L"L RookMini: Status was not 200 (http://127.0.0.1/other). Status: 500"}, false, 0,
+         With([](Script& x) {
+             x.openStalls = true;
+             x.stallEnds = WAIT_OBJECT_0 + 1;
+         }),
+         other,
+         {kCanceled, kFailed, kZero},
+         false,
+         0,
+         kInternetOnly},
+        {"404 for the installer",
+         With([](Script& x) { x.status = 404; }),
+         kFullInstallerUrl,
+         {L"L RookMini: 404 Not Found - Setup Exe"},
+         false,
+         0,
          kBoth},
-        {"404 for another URL: the installer's in other case", With([](Script& x) { x.status = 404; }),
+        {"404 for the manifest",
+         With([](Script& x) { x.status = 404; }),
+         kVersionManifestUrl,
+         {L"L RookMini: 404 Not Found - Version Info"},
+         false,
+         0,
+         kBoth},
+        {"500 for the installer",
+         With([](Script& x) { x.status = 500; }),
+         kFullInstallerUrl,
+         {L"L RookMini: Status was not 200 (Setup Exe). Status: 500"},
+         false,
+         0,
+         kBoth},
+        {"500 for the manifest",
+         With([](Script& x) { x.status = 500; }),
+         kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 500"},
+         false,
+         0,
+         kBoth},
+        {"500 for another URL",
+         With([](Script& x) { x.status = 500; }),
+         other,
+         {L"L RookMini: Status was not 200 (http://127.0.0.1/other). Status: 500"},
+         false,
+         0,
+         kBoth},
+        {"404 for another URL: the installer's in other case",
+         With([](Script& x) { x.status = 404; }),
          L"HTTP://www.corvidapp.example/downloads/corvidapp/pc/full",
          {L"L RookMini: 404 Not Found - HTTP://www.corvidapp.example/downloads/corvidapp/pc/full"},
-         false, 0, kBoth},
+         false,
+         0,
+         kBoth},
         {"failed status query counts as 0",
-         With([](Script& x) { x.statusQueryFails = true; }), kVersionManifestUrl,
-         {L"L RookMini: Status was not 200 (Version Info). Status: 0"}, false, 0, kBoth},
+         With([](Script& x) { x.statusQueryFails = true; }),
+         kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 0"},
+         false,
+         0,
+         kBoth},
         {"first allocation fails",
-         With([](Script& x) { x.mallocFails = true; x.contentLength = 10; x.bodySize = 10; }),
-         other, {L"D RookMini: Download error, malloc failed.", kZero}, false, 0, kBoth},
-        {"first read fails", With([](Script& x) { x.readFailsAt = 1; x.bodySize = 10; }), other,
-         {kFailed, kZero}, false, 0, kBoth},
+         With([](Script& x) {
+             x.mallocFails = true;
+             x.contentLength = 10;
+             x.bodySize = 10;
+         }),
+         other,
+         {L"D RookMini: Download error, malloc failed.", kZero},
+         false,
+         0,
+         kBoth},
+        {"first read fails",
+         With([](Script& x) {
+             x.readFailsAt = 1;
+             x.bodySize = 10;
+         }),
+         other,
+         {kFailed, kZero},
+         false,
+         0,
+         kBoth},
         {"a pending read ends as failed",
-         With([](Script& x) { x.readsPending = true; x.readFailsAt = 2; x.bodySize = 100000; }),
-         other, {kFailed, kZero}, false, 0, kBoth},
+         With([](Script& x) {
+             x.readsPending = true;
+             x.readFailsAt = 2;
+             x.bodySize = 100000;
+         }),
+         other,
+         {kFailed, kZero},
+         false,
+         0,
+         kBoth},
         {"cancel pressed before the fetch: first data read, then stop",
-         With([](Script& x) { x.cancelAtRead = -1; x.bodySize = 100000; }), other,
-         {kCanceled, kFailed, kZero}, false, 0, kBoth},
+         With([](Script& x) {
+             x.cancelAtRead = -1;
+             x.bodySize = 100000;
+         }),
+         other,
+         {kCanceled, kFailed, kZero},
+         false,
+         0,
+         kBoth},
         {"cancel during the final empty read is not looked at",
-         With([](Script& x) { x.cancelAtRead = 2; x.bodySize = 500; }), other, {}, true, 500,
+         With([](Script& x) {
+             x.cancelAtRead = 2;
+             x.bodySize = 500;
+         }),
+         other,
+         {},
+         true,
+         500,
          kBoth},
         {"host silent in the middle of the body",
-         With([](Script& x) { x.stallAtRead = 2; x.bodySize = 100000; }), other,
-         {kStalled, kFailed, kZero}, false, 0, kBoth},
+         With([](Script& x) {
+             x.stallAtRead = 2;
+             x.bodySize = 100000;
+         }),
+         other,
+         {kStalled, kFailed, kZero},
+         false,
+         0,
+         kBoth},
         {"Cancel while a read waits for the host",
-         With([](Script& x) { x.stallAtRead = 2; x.stallEnds = kCancelWait; x.bodySize = 100000; }),
-         other, {kCanceled, kFailed, kZero}, false, 0, kBoth},
+         With([](Script& x) {
+             x.stallAtRead = 2;
+             x.stallEnds = kCancelWait;
+             x.bodySize = 100000;
+         }),
+         other,
+         {kCanceled, kFailed, kZero},
+         false,
+         0,
+         kBoth},
         {"a stalled read whose closing is never confirmed keeps its block",
-         With([](Script& x) { x.stallAtRead = 2; x.noClosingNotice = true; x.bodySize = 100000; }),
-         other, {kStalled, kFailed, kZero}, false, 0, kBoth, true},
+         With([](Script& x) {
+             x.stallAtRead = 2;
+             x.noClosingNotice = true;
+             x.bodySize = 100000;
+         }),
+         other,
+         {kStalled, kFailed, kZero},
+         false,
+         0,
+         kBoth,
+         true},
         {"growth fails after the first read",
-         With([](Script& x) { x.reallocFailsAt = 1; x.bodySize = 100000; }), other,
+         With([](Script& x) {
+             x.reallocFailsAt = 1;
+             x.bodySize = 100000;
+         }),
+         other,
          {L"L RookMini: Download error, realloc to 65400 bytes failed.\n", kFailed, kZero},
-         false, 0, kBoth},
-        {"empty body", Script(), other,
-         {L"D RookMini: Download error, 0 bytes downloaded", kZero}, true, 0, kBoth},
+         false,
+         0,
+         kBoth},
+        {"empty body",
+         Script(),
+         other,
+         {L"D RookMini: Download error, 0 bytes downloaded", kZero},
+         true,
+         0,
+         kBoth},
         {"connection ends before the length",
-         With([](Script& x) { x.contentLength = 100000; x.bodySize = 70000; }), other,
+         With([](Script& x) {
+             x.contentLength = 100000;
+             x.bodySize = 70000;
+         }),
+         other,
          {L"D RookMini: Download error, final buffer size != content length",
           L"D RookMini: Download error, final buffer size != content length\n"},
-         true, 70000, kBoth},
+         true,
+         70000,
+         kBoth},
         {"complete body with a length, answered through the callback",
          With([](Script& x) {
-             x.openPending = true; x.readsPending = true;
-             x.contentLength = 100000; x.bodySize = 100000;
+             x.openPending = true;
+             x.readsPending = true;
+             x.contentLength = 100000;
+             x.bodySize = 100000;
          }),
-         other, {}, true, 100000, kBoth},
-        {"complete body without a length", With([](Script& x) { x.bodySize = 100000; }), other,
-         {}, true, 100000, kBoth},
+         other,
+         {},
+         true,
+         100000,
+         kBoth},
+        {"complete body without a length",
+         With([](Script& x) { x.bodySize = 100000; }),
+         other,
+         {},
+         true,
+         100000,
+         kBoth},
         {"server sends more than its length",
-         With([](Script& x) { x.contentLength = 50000; x.bodySize = 80000; }), other, {}, true,
-         50000, kBoth},
+         With([](Script& x) {
+             x.contentLength = 50000;
+             x.bodySize = 80000;
+         }),
+         other,
+         {},
+         true,
+         50000,
+         kBoth},
         {"failed length query counts as absent",
          With([](Script& x) {
-             x.lengthQueryFails = true; x.contentLength = 50000; x.bodySize = 40000;
+             x.lengthQueryFails = true;
+             x.contentLength = 50000;
+             x.bodySize = 40000;
          }),
-         other, {}, true, 40000, kBoth},
+         other,
+         {},
+         true,
+         40000,
+         kBoth},
     };
     for (const OutcomeCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -484,13 +660,16 @@ TEST(FetchUrl, MissingOutParametersFailAtOnceAndResetTheOther)
     DWORD length = 7;
 
     SCOPED_TRACE("no length out");
-    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", &body, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(
+        FetchUrlOn(kFake, L"http://127.0.0.1/", &body, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(nullptr, body);
     SCOPED_TRACE("no body out");
-    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, &length, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(
+        FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, &length, nullptr, nullptr, nullptr));
     EXPECT_EQ(0u, length);
     SCOPED_TRACE("neither");
-    EXPECT_FALSE(FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(
+        FetchUrlOn(kFake, L"http://127.0.0.1/", nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_FALSE(seen.internetOpened);
 }
 
@@ -533,14 +712,30 @@ struct ReadCase {
 TEST(FetchUrl, RequestSizesAndProgressReports)
 {
     const ReadCase cases[] = {
-        {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600},
+        {"length, full reads",
+         70000,
+         70000,
+         kReadChunk,
+         {32700, 32700, 4600},
          {{32700, 70000}, {65400, 70000}, {70000, 70000}}},
-        {"length, server sends 30000 at a time: only what arrived is asked for", 70000, 70000,
-         30000, {30000, 30000, 10000}, {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
-        {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300},
+        {"length, server sends 30000 at a time: only what arrived is asked for",
+         70000,
+         70000,
+         30000,
+         {30000, 30000, 10000},
+         {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
+        {"length, server sends more",
+         50000,
+         80000,
+         kReadChunk,
+         {32700, 17300},
          {{32700, 50000}, {50000, 50000}}},
-        {"no length: one (-1, -1) and requests of at most 32700", 0, 70000, kReadChunk,
-         {32700, 32700, 4600}, {{-1, -1}}},
+        {"no length: one (-1, -1) and requests of at most 32700",
+         0,
+         70000,
+         kReadChunk,
+         {32700, 32700, 4600},
+         {{-1, -1}}},
         {"no length, empty body: nothing to read", 0, 0, kReadChunk, {}, {{-1, -1}}},
     };
     for (const ReadCase& c : cases) {

@@ -60,7 +60,10 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     return g_machine.openError ? INVALID_HANDLE_VALUE : kFile;
 }
 
-DWORD WINAPI FakeGetLastError() { return g_machine.openError; }
+DWORD WINAPI FakeGetLastError()
+{
+    return g_machine.openError;
+}
 
 LONG WINAPI FakeWinVerifyTrust(HWND, GUID* action, LPVOID data)
 {
@@ -75,8 +78,8 @@ LONG WINAPI FakeWinVerifyTrust(HWND, GUID* action, LPVOID data)
     g_machine.events += L'V';
     g_machine.verifyArgumentsRight =
         trust->cbStruct == sizeof(WINTRUST_DATA) && trust->dwUIChoice == WTD_UI_NONE &&
-        trust->dwUnionChoice == WTD_CHOICE_FILE && trust->pFile &&
-        trust->pFile->hFile == kFile && trust->dwStateAction == WTD_STATEACTION_VERIFY &&
+        trust->dwUnionChoice == WTD_CHOICE_FILE && trust->pFile && trust->pFile->hFile == kFile &&
+        trust->dwStateAction == WTD_STATEACTION_VERIFY &&
         (trust->dwProvFlags & WTD_CACHE_ONLY_URL_RETRIEVAL) &&
         trust->fdwRevocationChecks == WTD_REVOKE_WHOLECHAIN;
     trust->hWVTStateData = kState;  // Windows hands over state on failures too
@@ -89,8 +92,7 @@ CRYPT_PROVIDER_DATA* WINAPI FakeProvData(HANDLE state)
     return g_machine.noProvider ? nullptr : &g_provider;
 }
 
-CRYPT_PROVIDER_SGNR* WINAPI FakeSigner(CRYPT_PROVIDER_DATA* data, DWORD index, BOOL counter,
-                                       DWORD)
+CRYPT_PROVIDER_SGNR* WINAPI FakeSigner(CRYPT_PROVIDER_DATA* data, DWORD index, BOOL counter, DWORD)
 {
     EXPECT_EQ(&g_provider, data);
     EXPECT_EQ(0u, index);
@@ -165,15 +167,20 @@ bool FakeLoadTrust(TrustApi* api)
 }
 
 const TrustPlatform kFake = {
-    .LoadTrust = FakeLoadTrust, .CreateFileW = FakeCreateFileW, .GetLastError = FakeGetLastError,
-    .CloseHandle = FakeCloseHandle, .LaunchProgram = FakeLaunch, .DebugLog = FakeDebugLog,
+    .LoadTrust = FakeLoadTrust,
+    .CreateFileW = FakeCreateFileW,
+    .GetLastError = FakeGetLastError,
+    .CloseHandle = FakeCloseHandle,
+    .LaunchProgram = FakeLaunch,
+    .DebugLog = FakeDebugLog,
 };
 
 const wchar_t kMaker[] = L"Corvid Software";
 const wchar_t kNotOpened[] = L"RookMini: Installer not started, it cannot be opened. Error: ";
 const wchar_t kBadSignature[] =
     L"RookMini: Installer not started, signature check failed. Status: 0x";
-const wchar_t kOtherPublisher[] = L"RookMini: Installer not started, its publisher is not the maker.";
+const wchar_t kOtherPublisher[] =
+    L"RookMini: Installer not started, its publisher is not the maker.";
 
 struct TrustCase {
     const char* label;
@@ -189,33 +196,65 @@ const std::wstring kUnsigned = std::wstring(kBadSignature) + L"800B0100";
 // checked with the real file calls below.
 const TrustCase kCases[] = {
     {"signed by the maker: started", {0, ERROR_SUCCESS, kMaker, kMaker, true}, true, L"OVCLH"},
-    {"signed by the maker, shell refuses the start", {0, ERROR_SUCCESS, kMaker, kMaker, false},
-     false, L"OVCLH"},
+    {"signed by the maker, shell refuses the start",
+     {0, ERROR_SUCCESS, kMaker, kMaker, false},
+     false,
+     L"OVCLH"},
     {"unsigned", {0, TRUST_E_NOSIGNATURE, L"", L"", true}, false, L"OVCDH", kUnsigned},
-    {"digest no longer matches", {0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true}, false, L"OVCDH",
+    {"digest no longer matches",
+     {0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true},
+     false,
+     L"OVCDH",
      std::wstring(kBadSignature) + L"80096010"},
-    {"maker's organisation, another common name", {0, ERROR_SUCCESS, kMaker, L"Mallory", true},
-     false, L"OVCDH", kOtherPublisher},
-    {"maker's common name, another organisation", {0, ERROR_SUCCESS, L"Mallory", kMaker, true},
-     false, L"OVCDH", kOtherPublisher},
-    {"name differs only in case", {0, ERROR_SUCCESS, L"corvid software", kMaker, true}, false,
-     L"OVCDH", kOtherPublisher},
-    {"name with more after the maker's",
-     {0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans", true}, false, L"OVCDH", kOtherPublisher},
-    {"name with a NUL after the maker's",
-     {0, ERROR_SUCCESS, std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true}, false,
-     L"OVCDH", kOtherPublisher},
-    {"subject without an organisation",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, true}, false, L"OVCDH",
+    {"maker's organisation, another common name",
+     {0, ERROR_SUCCESS, kMaker, L"Mallory", true},
+     false,
+     L"OVCDH",
      kOtherPublisher},
-    {"no provider data for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, true},
-     false, L"OVCDH", kOtherPublisher},
-    {"no signer for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, false, true},
-     false, L"OVCDH", kOtherPublisher},
-    {"missing file", {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true}, false, L"OD",
+    {"maker's common name, another organisation",
+     {0, ERROR_SUCCESS, L"Mallory", kMaker, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"name differs only in case",
+     {0, ERROR_SUCCESS, L"corvid software", kMaker, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"name with more after the maker's",
+     {0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans", true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"name with a NUL after the maker's",
+     {0, ERROR_SUCCESS, std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"subject without an organisation",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"no provider data for a valid signature",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"no signer for a valid signature",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, true},
+     false,
+     L"OVCDH",
+     kOtherPublisher},
+    {"missing file",
+     {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true},
+     false,
+     L"OD",
      std::wstring(kNotOpened) + L"2"},
     {"signature libraries cannot be had",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, false, true}, false, L"ODH",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, false, true},
+     false,
+     L"ODH",
      std::wstring(kBadSignature) + L"80096001"},
 };
 
@@ -271,7 +310,10 @@ struct TempFile {
         WriteFile(file, "MZ", 2, &written, nullptr);
         CloseHandle(file);
     }
-    ~TempFile() { DeleteFileW(path); }
+    ~TempFile()
+    {
+        DeleteFileW(path);
+    }
 };
 
 LONG WINAPI PassingVerifyTrust(HWND, GUID*, LPVOID data)

@@ -41,7 +41,8 @@ HINSTANCE WINAPI FakeShellExecuteW(HWND window, LPCWSTR verb, LPCWSTR file, LPCW
     return reinterpret_cast<HINSTANCE>(g_shell.shellResult);
 }
 
-const LaunchPlatform kFake = {.GetVersionExW = FakeGetVersionExW, .ShellExecuteW = FakeShellExecuteW};
+const LaunchPlatform kFake = {.GetVersionExW = FakeGetVersionExW,
+                              .ShellExecuteW = FakeShellExecuteW};
 
 struct LaunchCase {
     const char* label;

@@ -26,8 +26,16 @@ static HANDLE WINAPI FakeLoadImage(HINSTANCE i, LPCWSTR name, UINT type, int cx,
         return nullptr;
     return LoadImageW(i, name, type, cx, cy, flags);
 }
-static BOOL WINAPI FakeDestroyIcon(HICON icon) { d.destroyedIcons.push_back(icon); return DestroyIcon(icon); }
-static BOOL WINAPI FakeDeleteObject(HGDIOBJ object) { d.deletedObjects++; return DeleteObject(object); }
+static BOOL WINAPI FakeDestroyIcon(HICON icon)
+{
+    d.destroyedIcons.push_back(icon);
+    return DestroyIcon(icon);
+}
+static BOOL WINAPI FakeDeleteObject(HGDIOBJ object)
+{
+    d.deletedObjects++;
+    return DeleteObject(object);
+}
 static BOOL WINAPI FakeBitBlt(HDC t, int x, int y, int cx, int cy, HDC s, int sx, int sy, DWORD rop)
 {
     EXPECT_EQ(297, cx);
@@ -35,24 +43,45 @@ static BOOL WINAPI FakeBitBlt(HDC t, int x, int y, int cx, int cy, HDC s, int sx
     d.tiles.push_back({x, y});
     return BitBlt(t, x, y, cx, cy, s, sx, sy, rop);
 }
-static DWORD WINAPI NeverRun(LPVOID) { return 0; }
+static DWORD WINAPI NeverRun(LPVOID)
+{
+    return 0;
+}
 static DownloadJob* s_job = nullptr;
-static HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, LPDWORD)
+static HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
+                                      LPVOID parameter, DWORD, LPDWORD)
 {
     EXPECT_EQ(&NeverRun, start);
     EXPECT_EQ(s_job, parameter);
     d.threads++;
     return d.noThread ? nullptr : reinterpret_cast<HANDLE>(0x5150);
 }
-static BOOL WINAPI FakeDeleteFile(LPCWSTR path) { EXPECT_STREQ(s_job->installerPath, path); d.deletes++; return TRUE; }
+static BOOL WINAPI FakeDeleteFile(LPCWSTR path)
+{
+    EXPECT_STREQ(s_job->installerPath, path);
+    d.deletes++;
+    return TRUE;
+}
 static std::vector<HWND> s_ended;
-static BOOL WINAPI FakeEndDialog(HWND dialog, INT_PTR result) { EXPECT_EQ(0, result); s_ended.push_back(dialog); return TRUE; }
+static BOOL WINAPI FakeEndDialog(HWND dialog, INT_PTR result)
+{
+    EXPECT_EQ(0, result);
+    s_ended.push_back(dialog);
+    return TRUE;
+}
 
-static const DialogPlatform kFakeDialog = {
-    .LoadImageW = FakeLoadImage, .DestroyIcon = FakeDestroyIcon, .DeleteObject = FakeDeleteObject,
-    .BitBlt = FakeBitBlt, .CreateThread = FakeCreateThread, .DeleteFileW = FakeDeleteFile,
-    .EndDialog = FakeEndDialog, .DownloadWorker = NeverRun};
-static INT_PTR CALLBACK FakeProc(HWND h, UINT m, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kFakeDialog, h, m, w, l); }
+static const DialogPlatform kFakeDialog = {.LoadImageW = FakeLoadImage,
+                                           .DestroyIcon = FakeDestroyIcon,
+                                           .DeleteObject = FakeDeleteObject,
+                                           .BitBlt = FakeBitBlt,
+                                           .CreateThread = FakeCreateThread,
+                                           .DeleteFileW = FakeDeleteFile,
+                                           .EndDialog = FakeEndDialog,
+                                           .DownloadWorker = NeverRun};
+static INT_PTR CALLBACK FakeProc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    return ProgressDialogProcOn(kFakeDialog, h, m, w, l);
+}
 
 static void Pump()
 {
@@ -78,7 +107,10 @@ static HWND Open(bool noLargeIcon = false, bool noBitmap = false, bool noThread 
                               FakeProc, reinterpret_cast<LPARAM>(s_job));
 }
 
-static bool Ended(HWND dialog) { return s_ended == std::vector<HWND>{dialog}; }
+static bool Ended(HWND dialog)
+{
+    return s_ended == std::vector<HWND>{dialog};
+}
 
 TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
 {
@@ -97,14 +129,16 @@ TEST(ProgressDialog, OpensWithIconsWorkerAndNoCloseButton)
         EXPECT_EQ(noLargeIcon, small == large);
 
         HDC dc = GetDC(dialog);
-        EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)), SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), 0));
+        EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)),
+                  SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), 0));
         EXPECT_EQ(TRANSPARENT, GetBkMode(dc));
         ReleaseDC(dialog, dc);
 
         DestroyWindow(dialog);
         EXPECT_EQ(nullptr, s_job->dialog.load());
         EXPECT_EQ(1, d.deletedObjects);
-        const std::vector<HICON> destroyed = noLargeIcon ? std::vector<HICON>{small} : std::vector<HICON>{large, small};
+        const std::vector<HICON> destroyed =
+            noLargeIcon ? std::vector<HICON>{small} : std::vector<HICON>{large, small};
         EXPECT_EQ(destroyed, d.destroyedIcons);
     }
 }
@@ -125,8 +159,16 @@ TEST(ProgressDialog, AWorkerThatCannotStartStillEndsTheDialog)
 TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
 {
     enum How { Send, Post, Key, Finish };
-    struct Step { How how; UINT message; WPARAM wParam; };
-    struct Case { const char* label; std::vector<Step> steps; bool cancelled, ended; };
+    struct Step {
+        How how;
+        UINT message;
+        WPARAM wParam;
+    };
+    struct Case {
+        const char* label;
+        std::vector<Step> steps;
+        bool cancelled, ended;
+    };
     const Step finish = {Finish, 0, 0};
     const Case cases[] = {
         {"Cancel button", {{Send, WM_COMMAND, IDCANCEL}}, true, false},
@@ -136,12 +178,23 @@ TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
         {"other command", {{Send, WM_COMMAND, IDC_DOWNLOAD_PROGRESS}}, false, false},
         {"done", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}}, false, true},
         {"failed", {finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, true},
-        {"done without the tag", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}}, false, false},
+        {"done without the tag",
+         {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}},
+         false,
+         false},
         {"failed without the tag", {finish, {Post, WM_DOWNLOAD_FAILED, 0}}, false, false},
         {"the worker's message before it has finished",
-         {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, false},
+         {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG},
+          {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}},
+         false,
+         false},
         {"cancelling, then the worker reports",
-         {{Send, WM_COMMAND, IDCANCEL}, {Send, WM_COMMAND, IDCANCEL}, finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, true, true},
+         {{Send, WM_COMMAND, IDCANCEL},
+          {Send, WM_COMMAND, IDCANCEL},
+          finish,
+          {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}},
+         true,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -169,7 +222,12 @@ TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
 
 TEST(ProgressDialog, TilesTheBackgroundFromTheTopLeft)
 {
-    struct Case { const char* label; int width, height; bool picture; std::vector<POINT> tiles; };
+    struct Case {
+        const char* label;
+        int width, height;
+        bool picture;
+        std::vector<POINT> tiles;
+    };
     const Case cases[] = {
         {"smaller than one tile", 200, 100, true, {{0, 0}}},
         {"exactly two tiles wide", 594, 100, true, {{0, 0}, {297, 0}}},
@@ -180,8 +238,10 @@ TEST(ProgressDialog, TilesTheBackgroundFromTheTopLeft)
         SCOPED_TRACE(c.label);
         HWND dialog = Open(false, !c.picture);
         RECT frame = {0, 0, c.width, c.height};
-        AdjustWindowRectEx(&frame, GetWindowLongW(dialog, GWL_STYLE), FALSE, GetWindowLongW(dialog, GWL_EXSTYLE));
-        SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+        AdjustWindowRectEx(&frame, GetWindowLongW(dialog, GWL_STYLE), FALSE,
+                           GetWindowLongW(dialog, GWL_EXSTYLE));
+        SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                     SWP_NOMOVE | SWP_NOZORDER);
         HDC screen = GetDC(dialog), canvas = CreateCompatibleDC(screen);
         HGDIOBJ old = SelectObject(canvas, CreateCompatibleBitmap(screen, 600, 600));
         d.tiles.clear();
@@ -224,16 +284,28 @@ static bool ModalFetch(const WCHAR*, BYTE** body, DWORD* length, FetchProgressCa
     *length = total;
     return true;
 }
-static const WorkerPlatform kModalWorker = {
-    .FetchUrl = ModalFetch, .WriteInstallerFile = WriteInstallerFile,
-    .PathFileExistsW = PathFileExistsW, .DeleteFileW = DeleteFileW,
-    .OutputDebugStringW = OutputDebugStringW, .PostMessageW = PostMessageW};
-static DWORD WINAPI ModalWorker(LPVOID job) { return DownloadWorkerOn(kModalWorker, static_cast<DownloadJob*>(job)); }
-static const DialogPlatform kModalDialog = {
-    .LoadImageW = LoadImageW, .DestroyIcon = DestroyIcon, .DeleteObject = DeleteObject,
-    .BitBlt = BitBlt, .CreateThread = CreateThread, .DeleteFileW = DeleteFileW,
-    .EndDialog = EndDialog, .DownloadWorker = ModalWorker};
-static INT_PTR CALLBACK ModalProc(HWND h, UINT msg, WPARAM w, LPARAM l) { return ProgressDialogProcOn(kModalDialog, h, msg, w, l); }
+static const WorkerPlatform kModalWorker = {.FetchUrl = ModalFetch,
+                                            .WriteInstallerFile = WriteInstallerFile,
+                                            .PathFileExistsW = PathFileExistsW,
+                                            .DeleteFileW = DeleteFileW,
+                                            .OutputDebugStringW = OutputDebugStringW,
+                                            .PostMessageW = PostMessageW};
+static DWORD WINAPI ModalWorker(LPVOID job)
+{
+    return DownloadWorkerOn(kModalWorker, static_cast<DownloadJob*>(job));
+}
+static const DialogPlatform kModalDialog = {.LoadImageW = LoadImageW,
+                                            .DestroyIcon = DestroyIcon,
+                                            .DeleteObject = DeleteObject,
+                                            .BitBlt = BitBlt,
+                                            .CreateThread = CreateThread,
+                                            .DeleteFileW = DeleteFileW,
+                                            .EndDialog = EndDialog,
+                                            .DownloadWorker = ModalWorker};
+static INT_PTR CALLBACK ModalProc(HWND h, UINT msg, WPARAM w, LPARAM l)
+{
+    return ProgressDialogProcOn(kModalDialog, h, msg, w, l);
+}
 
 TEST(ProgressDialog, ShowsProgressAcrossThreadsAndEndsWhenTheWorkerHasSaved)
 {
@@ -252,7 +324,8 @@ TEST(ProgressDialog, ShowsProgressAcrossThreadsAndEndsWhenTheWorkerHasSaved)
     EXPECT_TRUE(job.saved);
     EXPECT_EQ(100000, s_high);  // the reports reached (N, N)
     EXPECT_EQ(100000, s_position);
-    HANDLE file = CreateFileW(job.installerPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(job.installerPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(100000u, GetFileSize(file, nullptr));
     CloseHandle(file);
     DeleteFileW(job.installerPath);

@@ -28,7 +28,10 @@ struct DialogCase {
     std::vector<Child> children;  // in template (and so tab) order
 };
 
-INT_PTR CALLBACK PlainProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK PlainProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
 
 std::wstring ClassOf(HWND w)
 {
@@ -53,11 +56,15 @@ std::wstring TextOf(HWND w)
 TEST(Resources, DialogsAreBuiltFromTheirTemplates)
 {
     const DialogCase cases[] = {
-        {"download progress", IDD_DOWNLOAD_PROGRESS, L"Downloading Corvid App",
+        {"download progress",
+         IDD_DOWNLOAD_PROGRESS,
+         L"Downloading Corvid App",
          {{IDCANCEL, L"Button", L"Cancel"},
           {IDC_STATIC, L"Static", L"Downloading, please wait..."},
           {IDC_DOWNLOAD_PROGRESS, L"msctls_progress32", L""}}},
-        {"configuration error", IDD_CONFIG_ERROR, L"Corvid App Error",
+        {"configuration error",
+         IDD_CONFIG_ERROR,
+         L"Corvid App Error",
          {{IDOK, L"Button", L"OK"},
           {IDC_STATIC, L"Static", L"The Corvid App encountered an error and has been shut down."},
           {IDC_STATIC, L"Static", L"For assistance with this issue, please visit:"},
@@ -93,8 +100,8 @@ TEST(Resources, ProgressBarIsARealProgressControl)
     // manifest names: the side-by-side copy is the one loaded (the plain system
     // copy would also resolve the class, so the class alone proves nothing).
     // The download code relies on the bar starting at the range 0 to 100.
-    HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS),
-                                     nullptr, PlainProc, 0);
+    HWND dialog = CreateDialogParamW(
+        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr, PlainProc, 0);
     ASSERT_NE(nullptr, dialog);
     wchar_t path[MAX_PATH] = L"";
     GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), path, MAX_PATH);
@@ -127,9 +134,11 @@ struct GroupHeader {
 TEST(Resources, EveryIconImageDecodes)
 {
     HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC group = FindResourceW(self, MAKEINTRESOURCEW(IDI_LAUNCHER), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    HRSRC group =
+        FindResourceW(self, MAKEINTRESOURCEW(IDI_LAUNCHER), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
     ASSERT_NE(nullptr, group);
-    const GroupHeader* header = static_cast<const GroupHeader*>(LockResource(LoadResource(self, group)));
+    const GroupHeader* header =
+        static_cast<const GroupHeader*>(LockResource(LoadResource(self, group)));
     ASSERT_NE(nullptr, header);
     ASSERT_EQ(10, header->count);
     for (int k = 0; k < header->count; k++) {
@@ -172,8 +181,8 @@ TEST(Resources, IconAndBackgroundLoadAtTheSizesTheDialogAsksFor)
         DeleteObject(info.hbmMask);
         DestroyIcon(icon);
     }
-    HBITMAP background = static_cast<HBITMAP>(LoadImageW(self, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND),
-                                                         IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    HBITMAP background = static_cast<HBITMAP>(LoadImageW(
+        self, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     ASSERT_NE(nullptr, background);
     BITMAP bm = {};
     ASSERT_NE(0, GetObjectW(background, sizeof bm, &bm));

@@ -183,8 +183,9 @@ bool Fill(LPWIN32_FIND_DATAW entry)
         {L".", FILE_ATTRIBUTE_DIRECTORY}, {L"..", FILE_ATTRIBUTE_DIRECTORY}};
     size_t i = g_entry++;
     const size_t more = g_holdingMachine ? d.entries.size() : 0;  // a fresh folder is empty
-    const std::pair<std::wstring, DWORD>* e =
-        i < 2 ? &dots[i] : i - 2 < more ? &d.entries[i - 2] : nullptr;
+    const std::pair<std::wstring, DWORD>* e = i < 2          ? &dots[i]
+                                              : i - 2 < more ? &d.entries[i - 2]
+                                                             : nullptr;
     if (!e)
         return false;
     *entry = {};
@@ -221,8 +222,14 @@ BOOL WINAPI FakeClose(HANDLE handle)
     return TRUE;
 }
 
-DWORD WINAPI FakeLastError() { return g_error; }
-DWORD WINAPI FakeTick() { return 0x1000; }
+DWORD WINAPI FakeLastError()
+{
+    return g_error;
+}
+DWORD WINAPI FakeTick()
+{
+    return 0x1000;
+}
 
 bool FakeUser(BYTE (&sid)[SECURITY_MAX_SID_SIZE])
 {
@@ -261,7 +268,8 @@ Actions operator+(Actions a, const Actions& b)
     return a;
 }
 
-const Actions kChain = {L"create C:\\PD", L"create C:\\PD\\Ironbark", L"create C:\\PD\\Ironbark\\Meridian",
+const Actions kChain = {L"create C:\\PD", L"create C:\\PD\\Ironbark",
+                        L"create C:\\PD\\Ironbark\\Meridian",
                         L"create C:\\PD\\Ironbark\\Meridian\\Temporary"};
 const Actions kMachineTaken = {std::wstring(L"create private ") + kMachine,
                                std::wstring(L"hold ") + kMachine, L"make private",
@@ -317,54 +325,73 @@ TEST(StagingFolder, UsesTheMachineFolderOnlyWhenItIsProvablyOurs)
              x.entries = {{L"MERIDIAN_SETUPFULL.EXE", FILE_ATTRIBUTE_NORMAL}};
          }),
          kMachine, kChain + kMachineTaken},
-        {"owned by the Administrators: used",
-         with([](Disk& x) { x.finalExists = true; x.owner = kAdministrators; }), kMachine,
-         kChain + kMachineTaken},
-        {"a junction in its place: a fresh folder",
-         with([](Disk& x) {
+        {"owned by the Administrators: used", with([](Disk& x) {
+             x.finalExists = true;
+             x.owner = kAdministrators;
+         }),
+         kMachine, kChain + kMachineTaken},
+        {"a junction in its place: a fresh folder", with([](Disk& x) {
              x.finalExists = true;
              x.finalAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
          }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"a file in its place: a fresh folder",
-         with([](Disk& x) { x.finalExists = true; x.finalAttributes = FILE_ATTRIBUTE_NORMAL; }),
+        {"a file in its place: a fresh folder", with([](Disk& x) {
+             x.finalExists = true;
+             x.finalAttributes = FILE_ATTRIBUTE_NORMAL;
+         }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"owned by another user: a fresh folder",
-         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; }), L"fresh",
-         kChain + unusable + Actions{L"let go"}},
-        {"its DACL cannot be set: a fresh folder",
-         with([](Disk& x) { x.finalExists = true; x.setDacl = ERROR_ACCESS_DENIED; }), L"fresh",
-         kChain + unusable + Actions{L"make private", L"let go"}},
-        {"a DLL beside the earlier installer: a fresh folder",
-         with([](Disk& x) {
+        {"owned by another user: a fresh folder", with([](Disk& x) {
+             x.finalExists = true;
+             x.owner = kStranger;
+         }),
+         L"fresh", kChain + unusable + Actions{L"let go"}},
+        {"its DACL cannot be set: a fresh folder", with([](Disk& x) {
+             x.finalExists = true;
+             x.setDacl = ERROR_ACCESS_DENIED;
+         }),
+         L"fresh", kChain + unusable + Actions{L"make private", L"let go"}},
+        {"a DLL beside the earlier installer: a fresh folder", with([](Disk& x) {
              x.finalExists = true;
              x.entries = {{L"meridian_setupfull.exe", FILE_ATTRIBUTE_NORMAL},
                           {L"version.dll", FILE_ATTRIBUTE_NORMAL}};
          }),
          L"fresh", kChain + kMachineTaken + Actions{L"let go"}},
-        {"a folder under the installer's name: a fresh folder",
-         with([](Disk& x) {
+        {"a folder under the installer's name: a fresh folder", with([](Disk& x) {
              x.finalExists = true;
              x.entries = {{L"meridian_setupfull.exe", FILE_ATTRIBUTE_DIRECTORY}};
          }),
          L"fresh", kChain + kMachineTaken + Actions{L"let go"}},
         {"a level of the chain is a link: the final folder is not touched",
          with([](Disk& x) { x.linkedLevel = L"C:\\PD\\Ironbark\\Meridian"; }), L"fresh",
-         Actions{L"create C:\\PD", L"create C:\\PD\\Ironbark", L"create C:\\PD\\Ironbark\\Meridian"}},
-        {"temporary name taken: the next one",
-         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.tempNamesTaken = 1; }),
+         Actions{L"create C:\\PD", L"create C:\\PD\\Ironbark",
+                 L"create C:\\PD\\Ironbark\\Meridian"}},
+        {"temporary name taken: the next one", with([](Disk& x) {
+             x.finalExists = true;
+             x.owner = kStranger;
+             x.tempNamesTaken = 1;
+         }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"no application-data folder: none", with([](Disk& x) { x.appData = nullptr; }), nullptr,
+        {"no application-data folder: none",
+         with([](Disk& x) { x.appData = nullptr; }),
+         nullptr,
          {}},
-        {"path too long: none", with([](Disk& x) { x.appData = kLong.c_str(); }), nullptr,
+        {"path too long: none",
+         with([](Disk& x) { x.appData = kLong.c_str(); }),
+         nullptr,
          {L"create " + kLong, L"create " + kLong + L"\\Ironbark",
           L"create " + kLong + L"\\Ironbark\\Meridian",
           L"create " + kLong + L"\\Ironbark\\Meridian\\Temporary"}},
-        {"unusable, and no temporary folder: none",
-         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.temp = nullptr; }),
+        {"unusable, and no temporary folder: none", with([](Disk& x) {
+             x.finalExists = true;
+             x.owner = kStranger;
+             x.temp = nullptr;
+         }),
          nullptr, kChain + unusable + Actions{L"let go"}},
-        {"unusable, and the temporary folder refuses: none",
-         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.tempRefused = true; }),
+        {"unusable, and the temporary folder refuses: none", with([](Disk& x) {
+             x.finalExists = true;
+             x.owner = kStranger;
+             x.tempRefused = true;
+         }),
          nullptr, kChain + unusable + Actions{L"let go"}},
     };
     for (const Case& c : cases) {
@@ -390,8 +417,9 @@ TEST(StagingFolder, UsesTheMachineFolderOnlyWhenItIsProvablyOurs)
         }
         EXPECT_EQ(kHeld, staging.held);
         // The folder in use was made private: a protected DACL of the three.
-        EXPECT_EQ(static_cast<DWORD>(DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION),
-                  seen.setFlags);
+        EXPECT_EQ(
+            static_cast<DWORD>(DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION),
+            seen.setFlags);
         EXPECT_EQ(3, seen.setAces);
         std::wstring folder = Name(staging.folder);
         if (fresh) {

@@ -51,10 +51,24 @@ HANDLE WINAPI FakeCreateMutexW(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name)
     return reinterpret_cast<HANDLE>(1);
 }
 
-DWORD WINAPI FakeGetLastError() { return g_machine.mutexError; }
-DWORD WINAPI FakeGetTickCount() { return 4242; }
-bool FakeDotNet() { g_machine.log += L'D'; return g_machine.dotNetAnswer; }
-bool FakeHijack() { g_machine.log += L'H'; return g_machine.hijackAnswer; }
+DWORD WINAPI FakeGetLastError()
+{
+    return g_machine.mutexError;
+}
+DWORD WINAPI FakeGetTickCount()
+{
+    return 4242;
+}
+bool FakeDotNet()
+{
+    g_machine.log += L'D';
+    return g_machine.dotNetAnswer;
+}
+bool FakeHijack()
+{
+    g_machine.log += L'H';
+    return g_machine.hijackAnswer;
+}
 
 bool FakeLaunch(bool elevate, const WCHAR* file, const WCHAR* folder, const WCHAR* parameters)
 {
@@ -66,8 +80,15 @@ bool FakeLaunch(bool elevate, const WCHAR* file, const WCHAR* folder, const WCHA
     return false;  // a failed start must not stop the update gate
 }
 
-void FakeUpdateGate(DWORD tick) { g_machine.log += L'U'; g_machine.gateTick = tick; }
-void FakeInstallMode() { g_machine.log += L'I'; }
+void FakeUpdateGate(DWORD tick)
+{
+    g_machine.log += L'U';
+    g_machine.gateTick = tick;
+}
+void FakeInstallMode()
+{
+    g_machine.log += L'I';
+}
 
 const StartupPlatform kFake = {
     .GetModuleFileNameW = FakeGetModuleFileNameW,
@@ -91,8 +112,8 @@ struct StartupCase {
     const wchar_t* tail;
     DWORD mutexError;
     bool dotNet, hijack;
-    const wchar_t* expectLog;     // hand-overs in order
-    const wchar_t* expectFile;    // what the App was started as, if started
+    const wchar_t* expectLog;   // hand-overs in order
+    const wchar_t* expectFile;  // what the App was started as, if started
     const wchar_t* expectFolder;
     DWORD modulePathResult = 0;  // 0: the path's length, or the size when cut
 };
@@ -105,41 +126,169 @@ static const wchar_t kAbove[] = L"C:\\Apps\\Corvid\\..\\CorvidApp.exe";
 static const std::wstring kLongFolder = L"C:\\" + std::wstring(243, L'd');
 
 static const StartupCase kCases[] = {
-    {"App beside: started with the tail, in its folder", kLauncher, {kBeside}, L"/a \"b c\"", 0,
-     true, true, L"DHMLU", kBeside, L"C:\\Apps\\Corvid"},
-    {"App only above: the path keeps \\..\\ and the folder is cut from it", kLauncher, {kAbove},
-     L"", 0, true, true, L"DHMLU", kAbove, L"C:\\Apps\\Corvid\\.."},
-    {"App in both places: the one beside wins", kLauncher, {kBeside, kAbove}, L"", 0, true, true,
-     L"DHMLU", kBeside, L"C:\\Apps\\Corvid"},
+    {"App beside: started with the tail, in its folder",
+     kLauncher,
+     {kBeside},
+     L"/a \"b c\"",
+     0,
+     true,
+     true,
+     L"DHMLU",
+     kBeside,
+     L"C:\\Apps\\Corvid"},
+    {"App only above: the path keeps \\..\\ and the folder is cut from it",
+     kLauncher,
+     {kAbove},
+     L"",
+     0,
+     true,
+     true,
+     L"DHMLU",
+     kAbove,
+     L"C:\\Apps\\Corvid\\.."},
+    {"App in both places: the one beside wins",
+     kLauncher,
+     {kBeside, kAbove},
+     L"",
+     0,
+     true,
+     true,
+     L"DHMLU",
+     kBeside,
+     L"C:\\Apps\\Corvid"},
     {"no App anywhere: install mode", kLauncher, {}, L"", 0, true, true, L"DHI", nullptr, nullptr},
-    {"switch in small letters: install mode", kLauncher, {kBeside}, L"/doupdate", 0, true, true,
-     L"DHI", nullptr, nullptr},
-    {"switch glued into another argument: install mode", kLauncher, {kBeside},
-     L"-x/DOUPDATEy", 0, true, true, L"DHI", nullptr, nullptr},
-    {"a near miss of the switch is passed through", kLauncher, {kBeside}, L"/Do-Update", 0, true,
-     true, L"DHMLU", kBeside, L"C:\\Apps\\Corvid"},
-    {".NET gate stops: nothing else runs", kLauncher, {kBeside}, L"", 0, false, true, L"D",
-     nullptr, nullptr},
-    {"hijack gate stops: nothing else runs", kLauncher, {kBeside}, L"", 0, true, false, L"DH",
-     nullptr, nullptr},
-    {"mutex already exists: ends before starting the App", kLauncher, {kBeside}, L"",
-     ERROR_ALREADY_EXISTS, true, true, L"DHM", nullptr, nullptr},
-    {"mutex access denied: ends before starting the App", kLauncher, {kBeside}, L"",
-     ERROR_ACCESS_DENIED, true, true, L"DHM", nullptr, nullptr},
-    {"any other mutex error: launch mode goes on", kLauncher, {kBeside}, L"",
-     ERROR_INVALID_HANDLE, true, true, L"DHMLU", kBeside, L"C:\\Apps\\Corvid"},
+    {"switch in small letters: install mode",
+     kLauncher,
+     {kBeside},
+     L"/doupdate",
+     0,
+     true,
+     true,
+     L"DHI",
+     nullptr,
+     nullptr},
+    {"switch glued into another argument: install mode",
+     kLauncher,
+     {kBeside},
+     L"-x/DOUPDATEy",
+     0,
+     true,
+     true,
+     L"DHI",
+     nullptr,
+     nullptr},
+    {"a near miss of the switch is passed through",
+     kLauncher,
+     {kBeside},
+     L"/Do-Update",
+     0,
+     true,
+     true,
+     L"DHMLU",
+     kBeside,
+     L"C:\\Apps\\Corvid"},
+    {".NET gate stops: nothing else runs",
+     kLauncher,
+     {kBeside},
+     L"",
+     0,
+     false,
+     true,
+     L"D",
+     nullptr,
+     nullptr},
+    {"hijack gate stops: nothing else runs",
+     kLauncher,
+     {kBeside},
+     L"",
+     0,
+     true,
+     false,
+     L"DH",
+     nullptr,
+     nullptr},
+    {"mutex already exists: ends before starting the App",
+     kLauncher,
+     {kBeside},
+     L"",
+     ERROR_ALREADY_EXISTS,
+     true,
+     true,
+     L"DHM",
+     nullptr,
+     nullptr},
+    {"mutex access denied: ends before starting the App",
+     kLauncher,
+     {kBeside},
+     L"",
+     ERROR_ACCESS_DENIED,
+     true,
+     true,
+     L"DHM",
+     nullptr,
+     nullptr},
+    {"any other mutex error: launch mode goes on",
+     kLauncher,
+     {kBeside},
+     L"",
+     ERROR_INVALID_HANDLE,
+     true,
+     true,
+     L"DHMLU",
+     kBeside,
+     L"C:\\Apps\\Corvid"},
     {"launcher is the App in other letter case: nothing started",
-     L"C:\\Apps\\Corvid\\corvidapp.EXE", {kBeside}, L"", 0, true, true, L"DHM", nullptr, nullptr},
-    {"module path without a backslash is kept whole as the folder", L"RookMini.exe",
-     {L"RookMini.exe\\CorvidApp.exe"}, L"", 0, true, true, L"DHMLU",
-     L"RookMini.exe\\CorvidApp.exe", L"RookMini.exe"},
+     L"C:\\Apps\\Corvid\\corvidapp.EXE",
+     {kBeside},
+     L"",
+     0,
+     true,
+     true,
+     L"DHM",
+     nullptr,
+     nullptr},
+    {"module path without a backslash is kept whole as the folder",
+     L"RookMini.exe",
+     {L"RookMini.exe\\CorvidApp.exe"},
+     L"",
+     0,
+     true,
+     true,
+     L"DHMLU",
+     L"RookMini.exe\\CorvidApp.exe",
+     L"RookMini.exe"},
     {"empty module path: ends", L"", {kBeside}, L"", 0, true, true, L"DH", nullptr, nullptr},
-    {"App's path too long for the buffer: install mode", kLongFolder + L"\\RookMini.exe",
-     {kLongFolder + L"\\CorvidApp.exe"}, L"", 0, true, true, L"DHI", nullptr, nullptr},
-    {"module path one longer than the buffer: ends", kLongFolder + L"d\\RookMini.exe", {kBeside},
-     L"", 0, true, true, L"DH", nullptr, nullptr},
-    {"module path cut to fit the buffer: ends", kLauncher, {kBeside}, L"", 0, true, true, L"DH",
-     nullptr, nullptr, MAX_PATH},
+    {"App's path too long for the buffer: install mode",
+     kLongFolder + L"\\RookMini.exe",
+     {kLongFolder + L"\\CorvidApp.exe"},
+     L"",
+     0,
+     true,
+     true,
+     L"DHI",
+     nullptr,
+     nullptr},
+    {"module path one longer than the buffer: ends",
+     kLongFolder + L"d\\RookMini.exe",
+     {kBeside},
+     L"",
+     0,
+     true,
+     true,
+     L"DH",
+     nullptr,
+     nullptr},
+    {"module path cut to fit the buffer: ends",
+     kLauncher,
+     {kBeside},
+     L"",
+     0,
+     true,
+     true,
+     L"DH",
+     nullptr,
+     nullptr,
+     MAX_PATH},
 };
 
 TEST(Startup, ChoosesModeAndStartsTheApp)

@@ -19,9 +19,15 @@ namespace {
 
 std::vector<std::wstring> actions;
 
-void Record(const std::wstring& action) { actions.push_back(action); }
+void Record(const std::wstring& action)
+{
+    actions.push_back(action);
+}
 
-std::wstring Text(const WCHAR* text) { return text ? text : L"(null)"; }
+std::wstring Text(const WCHAR* text)
+{
+    return text ? text : L"(null)";
+}
 
 void FakeLog(const WCHAR* format, ...)
 {
@@ -93,8 +99,8 @@ BOOL WINAPI FakeFolder(HWND, LPWSTR path, int folder, BOOL create)
     return TRUE;
 }
 
-DWORD WINAPI FakeProfile(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value,
-                         DWORD size, LPCWSTR file)
+DWORD WINAPI FakeProfile(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size,
+                         LPCWSTR file)
 {
     EXPECT_EQ(200u, size);
     Record(L"GetPrivateProfileStringW " + Text(section) + L" " + Text(key) + L" '" +
@@ -103,9 +109,15 @@ DWORD WINAPI FakeProfile(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR 
     return static_cast<DWORD>(wcslen(value));
 }
 
-DWORD WINAPI FakeTick() { return m.nowTick; }
+DWORD WINAPI FakeTick()
+{
+    return m.nowTick;
+}
 
-void WINAPI FakeSleep(DWORD milliseconds) { Record(L"Sleep " + std::to_wstring(milliseconds)); }
+void WINAPI FakeSleep(DWORD milliseconds)
+{
+    Record(L"Sleep " + std::to_wstring(milliseconds));
+}
 
 UINT WINAPI FakeWindows(LPWSTR path, UINT size)
 {
@@ -119,16 +131,15 @@ HINSTANCE WINAPI FakeShell(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR para
 {
     EXPECT_EQ(nullptr, window);
     EXPECT_EQ(nullptr, verb);
-    Record(L"ShellExecuteW " + Text(file) + L" | " + Text(parameters) + L" | " +
-           Text(directory) + L" | " + std::to_wstring(show));
+    Record(L"ShellExecuteW " + Text(file) + L" | " + Text(parameters) + L" | " + Text(directory) +
+           L" | " + std::to_wstring(show));
     return reinterpret_cast<HINSTANCE>(42);
 }
 
 int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     EXPECT_EQ(nullptr, owner);
-    Record(L"MessageBoxW " + Text(text) + L" | " + Text(caption) + L" | " +
-           std::to_wstring(type));
+    Record(L"MessageBoxW " + Text(text) + L" | " + Text(caption) + L" | " + std::to_wstring(type));
     return m.answer;
 }
 
@@ -207,7 +218,8 @@ const std::wstring kRegQuery = L"RegQueryValueExW MeridianVersion";
 const std::wstring kIniRead =
     L"GetPrivateProfileStringW ApplicationInformation Version '' "
     L"C:\\ProgramData\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
-const std::wstring kFetch = L"FetchUrl http://download.corvidapp.example/update/meridian_version.txt";
+const std::wstring kFetch =
+    L"FetchUrl http://download.corvidapp.example/update/meridian_version.txt";
 const std::wstring kKill = L"ShellExecuteW C:\\windows\\system32\\taskkill.exe | /f /im ";
 const std::wstring kHide = L".exe |  | 0";
 const std::wstring kQuestion =
@@ -280,33 +292,53 @@ TEST(UpdateGate, ManifestParsing)
         std::vector<std::wstring> lines;
     };
     const Case cases[] = {
-        {"key, number, full stop", "Minimum Supported Meridian Version: 46.", 46,
+        {"key, number, full stop",
+         "Minimum Supported Meridian Version: 46.",
+         46,
          {L"log RookMini: Minimum version '46'"}},
         {"surrounded by other text",
-         "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n", 46,
+         "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n",
+         46,
          {L"log RookMini: Minimum version '46'"}},
         {"first occurrence wins",
-         "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.", 40,
+         "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.",
+         40,
          {L"log RookMini: Minimum version '40'"}},
-        {"full stop far after the number", "Minimum Supported Meridian Version: 46 build x.",
-         46, {L"log RookMini: Minimum version '46'"}},
-        {"key missing", "Nothing here.", 0,
+        {"full stop far after the number",
+         "Minimum Supported Meridian Version: 46 build x.",
+         46,
+         {L"log RookMini: Minimum version '46'"}},
+        {"key missing",
+         "Nothing here.",
+         0,
          {L"log RookMini: Could not parse version string. 'Nothing here.'"}},
-        {"key in other case", "minimum supported meridian version: 46.", 0,
+        {"key in other case",
+         "minimum supported meridian version: 46.",
+         0,
          {L"log RookMini: Could not parse version string. "
           L"'minimum supported meridian version: 46.'"}},
-        {"key without its blank", "Minimum Supported Meridian Version:46.", 0,
+        {"key without its blank",
+         "Minimum Supported Meridian Version:46.",
+         0,
          {L"log RookMini: Could not parse version string. "
           L"'Minimum Supported Meridian Version:46.'"}},
-        {"no full stop after the key", "Version 1.0 Minimum Supported Meridian Version: 46", 0,
+        {"no full stop after the key",
+         "Version 1.0 Minimum Supported Meridian Version: 46",
+         0,
          {L"log RookMini: Could not parse version string (2). "
           L"'Version 1.0 Minimum Supported Meridian Version: 46'"}},
         {"number text 0: no diagnostic", "Minimum Supported Meridian Version: 0.", 0, {}},
-        {"number text starting with a letter", "Minimum Supported Meridian Version: x9.", 0,
+        {"number text starting with a letter",
+         "Minimum Supported Meridian Version: x9.",
+         0,
          {L"log RookMini: Minimum version '0'"}},
-        {"wider than 32 bits", "Minimum Supported Meridian Version: 123456789012.", 2147483647,
+        {"wider than 32 bits",
+         "Minimum Supported Meridian Version: 123456789012.",
+         2147483647,
          {L"log RookMini: Minimum version '2147483647'"}},
-        {"negative minimum", "Minimum Supported Meridian Version: -5.", -5,
+        {"negative minimum",
+         "Minimum Supported Meridian Version: -5.",
+         -5,
          {L"log RookMini: Minimum version '-5'"}},
     };
     for (const Case& c : cases) {
@@ -333,26 +365,43 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
     };
     const Case cases[] = {
         {"registry 0 wins over the INI file",
-         with([](Machine& x) { x.valuePresent = true; x.value = 0; x.iniValue = L"1.2.3.45"; }),
-         0, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
+         with([](Machine& x) {
+             x.valuePresent = true;
+             x.value = 0;
+             x.iniValue = L"1.2.3.45";
+         }),
+         0,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
         {"value absent: INI 1.2.3.45",
-         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }), 45,
+         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }),
+         45,
          {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 45 (Ini)"}},
         {"key absent: INI without a full stop",
-         with([](Machine& x) { x.keyOpens = false; x.iniValue = L"45"; }), 45,
+         with([](Machine& x) {
+             x.keyOpens = false;
+             x.iniValue = L"45";
+         }),
+         45,
          {kRegOpen, kIniRead, L"log RookMini: Version 45 (Ini)"}},
         {"open reports an error but gives a handle: still read",
          with([](Machine& x) {
-             x.openReportsFailure = true; x.valuePresent = true; x.value = 50;
+             x.openReportsFailure = true;
+             x.valuePresent = true;
+             x.value = 50;
          }),
-         50, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
+         50,
+         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
         {"INI last part not a number",
-         with([](Machine& x) { x.iniValue = L"1.2.x"; }), 0,
+         with([](Machine& x) { x.iniValue = L"1.2.x"; }),
+         0,
          {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 0 (Ini)"}},
-        {"nothing installed", Machine(), 0,
-         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
+        {"nothing installed", Machine(), 0, {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
         {"data folder unavailable",
-         with([](Machine& x) { x.folderAvailable = false; x.iniValue = L"9"; }), 0,
+         with([](Machine& x) {
+             x.folderAvailable = false;
+             x.iniValue = L"9";
+         }),
+         0,
          {kRegOpen, kRegQuery, L"RegCloseKey"}},
     };
     for (const Case& c : cases) {
@@ -385,10 +434,12 @@ TEST(UpdateGate, GateActsInOrder)
          Gate([](Machine& x) { x.answer = IDNO; }), fetched + sleep + offer},
         {"failed question box counts as No", Gate([](Machine& x) { x.answer = 0; }),
          fetched + sleep + offer},
-        {"500 ms already passed: no sleep",
-         Gate([](Machine& x) { x.nowTick = x.startTick + 500; }), fetched + offer + browser},
-        {"tick count wrapped: 356 ms passed",
-         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 0x64; }),
+        {"500 ms already passed: no sleep", Gate([](Machine& x) { x.nowTick = x.startTick + 500; }),
+         fetched + offer + browser},
+        {"tick count wrapped: 356 ms passed", Gate([](Machine& x) {
+             x.startTick = 0xFFFFFF00u;
+             x.nowTick = 0x64;
+         }),
          fetched + Lines{L"Sleep 144"} + offer + browser},
         {"verdict exactly 30 s after the start: still acted on",
          Gate([](Machine& x) { x.nowTick = x.startTick + 30000; }), fetched + offer + browser},
@@ -396,17 +447,21 @@ TEST(UpdateGate, GateActsInOrder)
          Gate([](Machine& x) { x.nowTick = x.startTick + 30001; }),
          fetched + Lines{L"log RookMini: Update required, but found 30001 ms after the start; "
                          L"the App is left running."}},
-        {"late verdict across a tick-count wrap",
-         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 40000; }),
+        {"late verdict across a tick-count wrap", Gate([](Machine& x) {
+             x.startTick = 0xFFFFFF00u;
+             x.nowTick = 40000;
+         }),
          fetched + Lines{L"log RookMini: Update required, but found 40256 ms after the start; "
                          L"the App is left running."}},
         {"nothing installed and a minimum of 46", Gate([](Machine& x) { x.valuePresent = false; }),
          Lines{kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46} + sleep + offer +
              browser},
-        {"up to date", Gate([](Machine& x) { x.value = 46; }),
+        {"up to date",
+         Gate([](Machine& x) { x.value = 46; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 46 (Registry)", kFetch,
           minimum46}},
-        {"beta", Gate([](Machine& x) { x.value = -1; }),
+        {"beta",
+         Gate([](Machine& x) { x.value = -1; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
           minimum46, L"log RookMini: Using Beta of the Corvid App"}},
         {"fetch failed: no update", Gate([](Machine& x) { x.manifest = nullptr; }),
@@ -415,8 +470,7 @@ TEST(UpdateGate, GateActsInOrder)
          probe + Lines{kFetch, L"log RookMini: Could not parse version string. ''"}},
         {"terminated copy unavailable: not parsed", Gate([](Machine& x) { x.copyFails = true; }),
          probe + Lines{kFetch}},
-        {"zero byte inside the body ends the text",
-         Gate([](Machine& x) {
+        {"zero byte inside the body ends the text", Gate([](Machine& x) {
              x.manifest = "Minimum Supported Meridian Version: 46\0.";
              x.manifestLength = 40;
          }),

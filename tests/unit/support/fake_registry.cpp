@@ -23,7 +23,10 @@ Bytes Raw(const std::wstring& text)
     return Bytes(p, p + text.size() * sizeof(wchar_t));
 }
 
-Bytes Sz(const std::wstring& text) { return Raw(text + L'\0'); }
+Bytes Sz(const std::wstring& text)
+{
+    return Raw(text + L'\0');
+}
 
 Bytes Plus(Bytes bytes, std::initializer_list<BYTE> more)
 {

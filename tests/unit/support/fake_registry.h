@@ -9,9 +9,9 @@
 namespace fakereg {
 
 typedef std::vector<BYTE> Bytes;
-Bytes Number(DWORD n);                 // a REG_DWORD
-Bytes Raw(const std::wstring& text);   // the code units, nothing added
-Bytes Sz(const std::wstring& text);    // as REG_SZ stores it, with its null
+Bytes Number(DWORD n);                // a REG_DWORD
+Bytes Raw(const std::wstring& text);  // the code units, nothing added
+Bytes Sz(const std::wstring& text);   // as REG_SZ stores it, with its null
 Bytes Plus(Bytes bytes, std::initializer_list<BYTE> more);
 
 struct Value {
@@ -21,14 +21,14 @@ struct Value {
 };
 
 struct Key {
-    const char* name;      // as logged
-    const wchar_t* path;   // under HKEY_LOCAL_MACHINE
+    const char* name;     // as logged
+    const wchar_t* path;  // under HKEY_LOCAL_MACHINE
     bool present;
     std::vector<Value> values;
 };
 
 extern std::vector<Key> g_keys;  // the keys the code may open
-extern DWORD g_querySize;       // buffer size every query should offer
+extern DWORD g_querySize;        // buffer size every query should offer
 
 // Opening must ask HKEY_LOCAL_MACHINE with KEY_QUERY_VALUE, and a query for
 // no type with g_querySize bytes; anything else is marked in the log line.
