@@ -11,6 +11,7 @@ struct TailCase {
     const wchar_t* tail;
 };
 
+// clang-format off
 static const TailCase kTailCases[] = {
     {"bare name, no tail", L"RookMini.exe", L""},
     {"bare name and arguments", L"RookMini.exe /a b", L"/a b"},
@@ -23,6 +24,7 @@ static const TailCase kTailCases[] = {
     {"empty command line", L"", L""},
     {"only blanks after the name", L"a.exe    ", L""},
 };
+// clang-format on
 
 TEST(CommandLineTail, CutsTheProgramNameAsTheRuntimeDoes)
 {

@@ -50,6 +50,7 @@ TEST(CompilerHijack, StopsOnlyForExactlySvchost)
     Bytes full = Raw(L"svchost.exe" + std::wstring(245, L'x'));          // 256 units, no null
     Bytes fullWithNull = Sz(L"svchost.exe" + std::wstring(244, L'\0'));  // exactly 512 bytes
 
+    // clang-format off
     const HijackCase cases[] = {
         {"no csc.exe entry", false, {}, true},
         {"entry without Debugger", true, {}, true},
@@ -78,6 +79,7 @@ TEST(CompilerHijack, StopsOnlyForExactlySvchost)
         {"512 bytes with svchost.exe and nulls", true, Debugger(fullWithNull), false},
         {"514 bytes: the query fails", true, Debugger(Plus(fullWithNull, {0, 0})), true},
     };
+    // clang-format on
     const Actions read = {"open csc", "query csc Debugger", "close csc"};
     const Actions shown = {"open csc", "query csc Debugger", "close csc", "dialog"};
     g_querySize = 512;

@@ -86,21 +86,18 @@ struct WorkerCase {
     bool saved;
     const wchar_t* log;
 };
+// clang-format off
 static const WorkerCase kWorkerCases[] = {
     {"complete download", false, true, 5000, false, true, false, 0, 1, true, L""},
-    {"complete download replaces an earlier file", false, true, 5000, true, true, false, 1, 1, true,
-     L""},
-    {"failed download removes an earlier file", false, false, 0, true, true, false, 1, 0, false,
-     L"RookMini: No download data"},
-    {"cancel keeps an earlier file", true, false, 0, true, true, false, 0, 0, false,
-     L"RookMini: No download data"},
+    {"complete download replaces an earlier file", false, true, 5000, true, true, false, 1, 1, true, L""},
+    {"failed download removes an earlier file", false, false, 0, true, true, false, 1, 0, false, L"RookMini: No download data"},
+    {"cancel keeps an earlier file", true, false, 0, true, true, false, 0, 0, false, L"RookMini: No download data"},
     {"cancel during the last read still saves", true, true, 70, true, true, false, 0, 1, true, L""},
     {"empty body", false, true, 0, false, true, false, 0, 0, false, L"RookMini: No download data"},
-    {"write fails", false, true, 70, false, false, false, 0, 1, false,
-     L"RookMini: File write failed"},
-    {"an earlier file in use is not this run's download", false, true, 70, true, false, true, 1, 1,
-     false, L"RookMini: File write failed"},
+    {"write fails", false, true, 70, false, false, false, 0, 1, false, L"RookMini: File write failed"},
+    {"an earlier file in use is not this run's download", false, true, 70, true, false, true, 1, 1, false, L"RookMini: File write failed"},
 };
+// clang-format on
 
 TEST(DownloadWorker, OnlyAWholeSaveOfThisRunCountsAsDone)
 {
@@ -181,19 +178,15 @@ TEST(OnDownloadProgress, SetsTheRangeOnlyWhenItChanges)
         LRESULT result;
         bool marquee = false;
     };
+    // clang-format off
     const Case cases[] = {
         {"no dialog open", false, 100, 10, 500, {}, 0},
-        {"first report of a length",
-         true,
-         100,
-         32700,
-         90000,
-         {get, {PBM_SETRANGE32, 0, 90000}, {PBM_SETPOS, 32700, 0}},
-         77},
+        {"first report of a length", true, 100, 32700, 90000, {get, {PBM_SETRANGE32, 0, 90000}, {PBM_SETPOS, 32700, 0}}, 77},
         {"later report", true, 90000, 65400, 90000, {get, {PBM_SETPOS, 65400, 0}}, 77},
         {"length of exactly 100", true, 100, 40, 100, {get, {PBM_SETPOS, 40, 0}}, 77},
         {"no Content-Length: a marquee", true, 100, -1, -1, {{PBM_SETMARQUEE, TRUE, 0}}, 77, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         s_sent.clear();
@@ -253,6 +246,7 @@ TEST(WriteInstallerFile, SavesWholeOrRemovesWhatItWrote)
         int closed, deleted;
     };
     const HANDLE file = reinterpret_cast<HANDLE>(0x88);
+    // clang-format off
     const Case cases[] = {
         {"null handle", nullptr, 3, false, 0, 0},
         {"invalid handle", INVALID_HANDLE_VALUE, 3, false, 0, 0},
@@ -260,6 +254,7 @@ TEST(WriteInstallerFile, SavesWholeOrRemovesWhatItWrote)
         {"short write", file, 2, false, 1, 1},
         {"whole write", file, 3, true, 1, 0},
     };
+    // clang-format on
     const InstallerFilePlatform fake = {.CreateFileW = FakeCreate,
                                         .WriteFile = FakeWriteFile,
                                         .CloseHandle = FakeClose,

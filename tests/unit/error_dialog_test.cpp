@@ -77,12 +77,13 @@ TEST(ErrorDialog, HandOverTheLinkOnlyAndTheSystemCursorOutsideTheClientArea)
     const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
     const HCURSOR before = LoadCursorW(nullptr, IDC_WAIT);
 
+    // clang-format off
     struct CursorCase {
         const char* label;
         POINT at;
         WORD hitCode;
-        LRESULT result;  // of the dialog procedure
-        HCURSOR cursor;  // afterwards
+        LRESULT result;   // of the dialog procedure
+        HCURSOR cursor;   // afterwards
     } cases[] = {
         {"centre of the link", Centre(link), HTCLIENT, TRUE, hand},
         {"top-left corner of the link", {link.left, link.top}, HTCLIENT, TRUE, hand},
@@ -97,6 +98,7 @@ TEST(ErrorDialog, HandOverTheLinkOnlyAndTheSystemCursorOutsideTheClientArea)
         {"nowhere", Centre(link), HTNOWHERE, FALSE, before},
         {"error code (negative)", Centre(link), WORD(HTERROR), FALSE, before},
     };
+    // clang-format on
     for (const CursorCase& c : cases) {
         SCOPED_TRACE(c.label);
         SetCursor(before);
@@ -127,6 +129,7 @@ TEST(ErrorDialog, OnlyTheLinkIsBlue)
     ASSERT_TRUE(dialog);
     HDC dc = GetDC(dialog);
     const HBRUSH face = GetSysColorBrush(COLOR_BTNFACE);
+    // clang-format off
     struct ColourCase {
         const char* label;
         HWND control;
@@ -137,6 +140,7 @@ TEST(ErrorDialog, OnlyTheLinkIsBlue)
         {"shut-down text", StaticWithText(dialog, kShutDownText), false},
         {"assistance text", StaticWithText(dialog, kAssistText), false},
     };
+    // clang-format on
     for (const ColourCase& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_TRUE(c.control);
@@ -163,6 +167,7 @@ TEST(ErrorDialog, ClickOnTheLinkOpensTheSupportPageAndKeepsTheDialog)
         return p;
     };
     const RECT link = ScreenRect(dialog, IDC_SUPPORT_LINK);
+    // clang-format off
     struct ClickCase {
         const char* label;
         POINT at;  // client coordinates
@@ -177,6 +182,7 @@ TEST(ErrorDialog, ClickOnTheLinkOpensTheSupportPageAndKeepsTheDialog)
         {"client origin", {0, 0}, false},
         {"left of the client area (captured, negative x)", {-3, toClient(Centre(link)).y}, false},
     };
+    // clang-format on
     for (const ClickCase& c : cases) {
         SCOPED_TRACE(c.label);
         g_actions.clear();
@@ -233,6 +239,7 @@ INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 TEST(ErrorDialog, OkAndTheCloseBoxEndItEscapeDoesNot)
 {
     g_hInstance = GetModuleHandleW(nullptr);
+    // clang-format off
     struct EndCase {
         const char* label;
         UINT message;
@@ -248,6 +255,7 @@ TEST(ErrorDialog, OkAndTheCloseBoxEndItEscapeDoesNot)
         {"Escape key", WM_KEYDOWN, VK_ESCAPE, true, 99},
         {"another control id", WM_COMMAND, MAKEWPARAM(IDC_SUPPORT_LINK, 0), false, 99},
     };
+    // clang-format on
     for (const EndCase& c : cases) {
         SCOPED_TRACE(c.label);
         g_postMessage = c.message;

@@ -382,255 +382,91 @@ TEST(FetchUrl, EveryOutcomeWritesItsLinesAndHandsOverWhatItSays)
     const WCHAR kCanceled[] = L"D RookMini: Download canceled.";
     const WCHAR kFailed[] = L"D RookMini: Download failed.";
     const DWORD kCancelWait = WAIT_OBJECT_0 + 1;
+    // clang-format off
     const OutcomeCase cases[] = {
-        {"wininet.dll cannot be had",
-         With([](Script& x) { x.loadFails = true; }),
-         other,
-         {L"D RookMini: Internet Unavailable"},
-         false,
-         0,
-         {}},
-        {"InternetOpenW fails",
-         With([](Script& x) { x.openFails = true; }),
-         other,
-         {L"D RookMini: Internet Unavailable"},
-         false,
-         0,
-         {}},
-        {"canonicalisation fails",
-         With([](Script& x) { x.canonFails = true; }),
-         other,
-         {L"D RookMini: Failed expanding URL"},
-         false,
-         0,
-         kInternetOnly},
-        {"InternetOpenUrlW fails",
-         With([](Script& x) { x.openUrlFails = true; }),
-         other,
-         {L"D RookMini: Failed opening URL"},
-         false,
-         0,
-         kInternetOnly},
-        {"host silent before it answers",
-         With([](Script& x) { x.openStalls = true; }),
-         other,
-         {kStalled, L"D RookMini: Failed opening URL"},
-         false,
-         0,
-         kInternetOnly},
+        {"wininet.dll cannot be had", With([](Script& x) { x.loadFails = true; }), other,
+         {L"D RookMini: Internet Unavailable"}, false, 0, {}},
+        {"InternetOpenW fails", With([](Script& x) { x.openFails = true; }), other,
+         {L"D RookMini: Internet Unavailable"}, false, 0, {}},
+        {"canonicalisation fails", With([](Script& x) { x.canonFails = true; }), other,
+         {L"D RookMini: Failed expanding URL"}, false, 0, kInternetOnly},
+        {"InternetOpenUrlW fails", With([](Script& x) { x.openUrlFails = true; }), other,
+         {L"D RookMini: Failed opening URL"}, false, 0, kInternetOnly},
+        {"host silent before it answers", With([](Script& x) { x.openStalls = true; }), other,
+         {kStalled, L"D RookMini: Failed opening URL"}, false, 0, kInternetOnly},
         {"Cancel before the host answers",
-         With([](Script& x) {
-             x.openStalls = true;
-             x.stallEnds = WAIT_OBJECT_0 + 1;
-         }),
-         other,
-         {kCanceled, kFailed, kZero},
-         false,
-         0,
-         kInternetOnly},
-        {"404 for the installer",
-         With([](Script& x) { x.status = 404; }),
-         kFullInstallerUrl,
-         {L"L RookMini: 404 Not Found - Setup Exe"},
-         false,
-         0,
+         With([](Script& x) { x.openStalls = true; x.stallEnds = WAIT_OBJECT_0 + 1; }), other,
+         {kCanceled, kFailed, kZero}, false, 0, kInternetOnly},
+        {"404 for the installer", With([](Script& x) { x.status = 404; }), kFullInstallerUrl,
+         {L"L RookMini: 404 Not Found - Setup Exe"}, false, 0, kBoth},
+        {"404 for the manifest", With([](Script& x) { x.status = 404; }), kVersionManifestUrl,
+         {L"L RookMini: 404 Not Found - Version Info"}, false, 0, kBoth},
+        {"500 for the installer", With([](Script& x) { x.status = 500; }), kFullInstallerUrl,
+         {L"L RookMini: Status was not 200 (Setup Exe). Status: 500"}, false, 0, kBoth},
+        {"500 for the manifest", With([](Script& x) { x.status = 500; }), kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 500"}, false, 0, kBoth},
+        {"500 for another URL", With([](Script& x) { x.status = 500; }), other,
+         {L"L RookMini: Status was not 200 (http://127.0.0.1/other). Status: 500"}, false, 0,
          kBoth},
-        {"404 for the manifest",
-         With([](Script& x) { x.status = 404; }),
-         kVersionManifestUrl,
-         {L"L RookMini: 404 Not Found - Version Info"},
-         false,
-         0,
-         kBoth},
-        {"500 for the installer",
-         With([](Script& x) { x.status = 500; }),
-         kFullInstallerUrl,
-         {L"L RookMini: Status was not 200 (Setup Exe). Status: 500"},
-         false,
-         0,
-         kBoth},
-        {"500 for the manifest",
-         With([](Script& x) { x.status = 500; }),
-         kVersionManifestUrl,
-         {L"L RookMini: Status was not 200 (Version Info). Status: 500"},
-         false,
-         0,
-         kBoth},
-        {"500 for another URL",
-         With([](Script& x) { x.status = 500; }),
-         other,
-         {L"L RookMini: Status was not 200 (http://127.0.0.1/other). Status: 500"},
-         false,
-         0,
-         kBoth},
-        {"404 for another URL: the installer's in other case",
-         With([](Script& x) { x.status = 404; }),
+        {"404 for another URL: the installer's in other case", With([](Script& x) { x.status = 404; }),
          L"HTTP://www.corvidapp.example/downloads/corvidapp/pc/full",
          {L"L RookMini: 404 Not Found - HTTP://www.corvidapp.example/downloads/corvidapp/pc/full"},
-         false,
-         0,
-         kBoth},
+         false, 0, kBoth},
         {"failed status query counts as 0",
-         With([](Script& x) { x.statusQueryFails = true; }),
-         kVersionManifestUrl,
-         {L"L RookMini: Status was not 200 (Version Info). Status: 0"},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.statusQueryFails = true; }), kVersionManifestUrl,
+         {L"L RookMini: Status was not 200 (Version Info). Status: 0"}, false, 0, kBoth},
         {"first allocation fails",
-         With([](Script& x) {
-             x.mallocFails = true;
-             x.contentLength = 10;
-             x.bodySize = 10;
-         }),
-         other,
-         {L"D RookMini: Download error, malloc failed.", kZero},
-         false,
-         0,
-         kBoth},
-        {"first read fails",
-         With([](Script& x) {
-             x.readFailsAt = 1;
-             x.bodySize = 10;
-         }),
-         other,
-         {kFailed, kZero},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.mallocFails = true; x.contentLength = 10; x.bodySize = 10; }),
+         other, {L"D RookMini: Download error, malloc failed.", kZero}, false, 0, kBoth},
+        {"first read fails", With([](Script& x) { x.readFailsAt = 1; x.bodySize = 10; }), other,
+         {kFailed, kZero}, false, 0, kBoth},
         {"a pending read ends as failed",
-         With([](Script& x) {
-             x.readsPending = true;
-             x.readFailsAt = 2;
-             x.bodySize = 100000;
-         }),
-         other,
-         {kFailed, kZero},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.readsPending = true; x.readFailsAt = 2; x.bodySize = 100000; }),
+         other, {kFailed, kZero}, false, 0, kBoth},
         {"cancel pressed before the fetch: first data read, then stop",
-         With([](Script& x) {
-             x.cancelAtRead = -1;
-             x.bodySize = 100000;
-         }),
-         other,
-         {kCanceled, kFailed, kZero},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.cancelAtRead = -1; x.bodySize = 100000; }), other,
+         {kCanceled, kFailed, kZero}, false, 0, kBoth},
         {"cancel during the final empty read is not looked at",
-         With([](Script& x) {
-             x.cancelAtRead = 2;
-             x.bodySize = 500;
-         }),
-         other,
-         {},
-         true,
-         500,
+         With([](Script& x) { x.cancelAtRead = 2; x.bodySize = 500; }), other, {}, true, 500,
          kBoth},
         {"host silent in the middle of the body",
-         With([](Script& x) {
-             x.stallAtRead = 2;
-             x.bodySize = 100000;
-         }),
-         other,
-         {kStalled, kFailed, kZero},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.stallAtRead = 2; x.bodySize = 100000; }), other,
+         {kStalled, kFailed, kZero}, false, 0, kBoth},
         {"Cancel while a read waits for the host",
-         With([](Script& x) {
-             x.stallAtRead = 2;
-             x.stallEnds = kCancelWait;
-             x.bodySize = 100000;
-         }),
-         other,
-         {kCanceled, kFailed, kZero},
-         false,
-         0,
-         kBoth},
+         With([](Script& x) { x.stallAtRead = 2; x.stallEnds = kCancelWait; x.bodySize = 100000; }),
+         other, {kCanceled, kFailed, kZero}, false, 0, kBoth},
         {"a stalled read whose closing is never confirmed keeps its block",
-         With([](Script& x) {
-             x.stallAtRead = 2;
-             x.noClosingNotice = true;
-             x.bodySize = 100000;
-         }),
-         other,
-         {kStalled, kFailed, kZero},
-         false,
-         0,
-         kBoth,
-         true},
+         With([](Script& x) { x.stallAtRead = 2; x.noClosingNotice = true; x.bodySize = 100000; }),
+         other, {kStalled, kFailed, kZero}, false, 0, kBoth, true},
         {"growth fails after the first read",
-         With([](Script& x) {
-             x.reallocFailsAt = 1;
-             x.bodySize = 100000;
-         }),
-         other,
+         With([](Script& x) { x.reallocFailsAt = 1; x.bodySize = 100000; }), other,
          {L"L RookMini: Download error, realloc to 65400 bytes failed.\n", kFailed, kZero},
-         false,
-         0,
-         kBoth},
-        {"empty body",
-         Script(),
-         other,
-         {L"D RookMini: Download error, 0 bytes downloaded", kZero},
-         true,
-         0,
-         kBoth},
+         false, 0, kBoth},
+        {"empty body", Script(), other,
+         {L"D RookMini: Download error, 0 bytes downloaded", kZero}, true, 0, kBoth},
         {"connection ends before the length",
-         With([](Script& x) {
-             x.contentLength = 100000;
-             x.bodySize = 70000;
-         }),
-         other,
+         With([](Script& x) { x.contentLength = 100000; x.bodySize = 70000; }), other,
          {L"D RookMini: Download error, final buffer size != content length",
           L"D RookMini: Download error, final buffer size != content length\n"},
-         true,
-         70000,
-         kBoth},
+         true, 70000, kBoth},
         {"complete body with a length, answered through the callback",
          With([](Script& x) {
-             x.openPending = true;
-             x.readsPending = true;
-             x.contentLength = 100000;
-             x.bodySize = 100000;
+             x.openPending = true; x.readsPending = true;
+             x.contentLength = 100000; x.bodySize = 100000;
          }),
-         other,
-         {},
-         true,
-         100000,
-         kBoth},
-        {"complete body without a length",
-         With([](Script& x) { x.bodySize = 100000; }),
-         other,
-         {},
-         true,
-         100000,
-         kBoth},
+         other, {}, true, 100000, kBoth},
+        {"complete body without a length", With([](Script& x) { x.bodySize = 100000; }), other,
+         {}, true, 100000, kBoth},
         {"server sends more than its length",
-         With([](Script& x) {
-             x.contentLength = 50000;
-             x.bodySize = 80000;
-         }),
-         other,
-         {},
-         true,
-         50000,
-         kBoth},
+         With([](Script& x) { x.contentLength = 50000; x.bodySize = 80000; }), other, {}, true,
+         50000, kBoth},
         {"failed length query counts as absent",
          With([](Script& x) {
-             x.lengthQueryFails = true;
-             x.contentLength = 50000;
-             x.bodySize = 40000;
+             x.lengthQueryFails = true; x.contentLength = 50000; x.bodySize = 40000;
          }),
-         other,
-         {},
-         true,
-         40000,
-         kBoth},
+         other, {}, true, 40000, kBoth},
     };
+    // clang-format on
     for (const OutcomeCase& c : cases) {
         SCOPED_TRACE(c.label);
         Outcome o = Fetch(c.script, c.url, nullptr, c.script.cancelAtRead == -1);
@@ -711,33 +547,19 @@ struct ReadCase {
 
 TEST(FetchUrl, RequestSizesAndProgressReports)
 {
+    // clang-format off
     const ReadCase cases[] = {
-        {"length, full reads",
-         70000,
-         70000,
-         kReadChunk,
-         {32700, 32700, 4600},
+        {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600},
          {{32700, 70000}, {65400, 70000}, {70000, 70000}}},
-        {"length, server sends 30000 at a time: only what arrived is asked for",
-         70000,
-         70000,
-         30000,
-         {30000, 30000, 10000},
-         {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
-        {"length, server sends more",
-         50000,
-         80000,
-         kReadChunk,
-         {32700, 17300},
+        {"length, server sends 30000 at a time: only what arrived is asked for", 70000, 70000,
+         30000, {30000, 30000, 10000}, {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
+        {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300},
          {{32700, 50000}, {50000, 50000}}},
-        {"no length: one (-1, -1) and requests of at most 32700",
-         0,
-         70000,
-         kReadChunk,
-         {32700, 32700, 4600},
-         {{-1, -1}}},
+        {"no length: one (-1, -1) and requests of at most 32700", 0, 70000, kReadChunk,
+         {32700, 32700, 4600}, {{-1, -1}}},
         {"no length, empty body: nothing to read", 0, 0, kReadChunk, {}, {{-1, -1}}},
     };
+    // clang-format on
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
         Script script;
@@ -764,6 +586,7 @@ struct GrowthCase {
 
 TEST(FetchUrl, GrowthRule)
 {
+    // clang-format off
     const GrowthCase cases[] = {
         {"a full read of room left: no growth", 65400, 32700, 65400},
         {"one byte short: grows by half", 65400, 32701, 98100},
@@ -772,16 +595,19 @@ TEST(FetchUrl, GrowthRule)
         {"growth capped at 32 bits", 0xC0000000u, 0xBFFFFFFFu, 0xFFFFFFFFu},
         {"needed size past 32 bits: cannot", 0xFFFFF000u, 0xFFFFE000u, 0},
     };
+    // clang-format on
     for (const GrowthCase& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(c.expected, GrownBlockSize(c.blockSize, c.received));
     }
+    // clang-format off
     const GrowthCase finals[] = {
         {"more than a read of room: shrinks", 147150, 100000, 132700},
         {"exactly a read of room: kept", 132700, 100000, 132700},
         {"less room: kept", 65400, 40000, 65400},
         {"empty body in the first block: kept", 32700, 0, 32700},
     };
+    // clang-format on
     for (const GrowthCase& c : finals) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(c.expected, FinalBlockSize(c.blockSize, c.received));
@@ -800,11 +626,13 @@ TEST(FetchUrl, BlockGrowsGeometricallyAndShrinksOnceWithoutALength)
     // 100000 bytes in full reads: room runs out after 32700, 65400 and 98100
     // bytes, then the complete body leaves 47150 spare, which is cut to 32700.
     const std::vector<size_t> asked = {65400, 98100, 147150, 132700};
+    // clang-format off
     const SequenceCase cases[] = {
         {"all reallocations succeed", 0, true, 132700},
         {"final shrink fails: the larger block is kept", 4, true, 147150},
         {"second growth fails", 2, false, 0},
     };
+    // clang-format on
     for (const SequenceCase& c : cases) {
         SCOPED_TRACE(c.label);
         Script script;

@@ -194,69 +194,39 @@ const std::wstring kUnsigned = std::wstring(kBadSignature) + L"800B0100";
 
 // Others' open of the file while it is held (ERROR_SHARING_VIOLATION) is
 // checked with the real file calls below.
+// clang-format off
 const TrustCase kCases[] = {
     {"signed by the maker: started", {0, ERROR_SUCCESS, kMaker, kMaker, true}, true, L"OVCLH"},
-    {"signed by the maker, shell refuses the start",
-     {0, ERROR_SUCCESS, kMaker, kMaker, false},
-     false,
-     L"OVCLH"},
+    {"signed by the maker, shell refuses the start", {0, ERROR_SUCCESS, kMaker, kMaker, false},
+     false, L"OVCLH"},
     {"unsigned", {0, TRUST_E_NOSIGNATURE, L"", L"", true}, false, L"OVCDH", kUnsigned},
-    {"digest no longer matches",
-     {0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true},
-     false,
-     L"OVCDH",
+    {"digest no longer matches", {0, TRUST_E_BAD_DIGEST, kMaker, kMaker, true}, false, L"OVCDH",
      std::wstring(kBadSignature) + L"80096010"},
-    {"maker's organisation, another common name",
-     {0, ERROR_SUCCESS, kMaker, L"Mallory", true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
-    {"maker's common name, another organisation",
-     {0, ERROR_SUCCESS, L"Mallory", kMaker, true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
-    {"name differs only in case",
-     {0, ERROR_SUCCESS, L"corvid software", kMaker, true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
+    {"maker's organisation, another common name", {0, ERROR_SUCCESS, kMaker, L"Mallory", true},
+     false, L"OVCDH", kOtherPublisher},
+    {"maker's common name, another organisation", {0, ERROR_SUCCESS, L"Mallory", kMaker, true},
+     false, L"OVCDH", kOtherPublisher},
+    {"name differs only in case", {0, ERROR_SUCCESS, L"corvid software", kMaker, true}, false,
+     L"OVCDH", kOtherPublisher},
     {"name with more after the maker's",
-     {0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans", true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
+     {0, ERROR_SUCCESS, kMaker, L"Corvid Software Fans", true}, false, L"OVCDH", kOtherPublisher},
     {"name with a NUL after the maker's",
-     {0, ERROR_SUCCESS, std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
+     {0, ERROR_SUCCESS, std::wstring(L"Corvid Software\0Mallory", 23), kMaker, true}, false,
+     L"OVCDH", kOtherPublisher},
     {"subject without an organisation",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, true},
-     false,
-     L"OVCDH",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, true}, false, L"OVCDH",
      kOtherPublisher},
-    {"no provider data for a valid signature",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
-    {"no signer for a valid signature",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, true},
-     false,
-     L"OVCDH",
-     kOtherPublisher},
-    {"missing file",
-     {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true},
-     false,
-     L"OD",
+    {"no provider data for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, true},
+     false, L"OVCDH", kOtherPublisher},
+    {"no signer for a valid signature", {0, ERROR_SUCCESS, kMaker, kMaker, true, false, true},
+     false, L"OVCDH", kOtherPublisher},
+    {"missing file", {ERROR_FILE_NOT_FOUND, ERROR_SUCCESS, kMaker, kMaker, true}, false, L"OD",
      std::wstring(kNotOpened) + L"2"},
     {"signature libraries cannot be had",
-     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, false, true},
-     false,
-     L"ODH",
+     {0, ERROR_SUCCESS, kMaker, kMaker, true, false, false, false, true}, false, L"ODH",
      std::wstring(kBadSignature) + L"80096001"},
 };
+// clang-format on
 
 }  // namespace
 
@@ -330,6 +300,7 @@ struct Opener {
     bool expectOpened;
 };
 
+// clang-format off
 const Opener kOpeners[] = {
     {"writer", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false},
     {"reader and writer", GENERIC_READ | GENERIC_WRITE,
@@ -338,6 +309,7 @@ const Opener kOpeners[] = {
     {"starter reading and executing", GENERIC_READ | GENERIC_EXECUTE,
      FILE_SHARE_READ | FILE_SHARE_DELETE, true},
 };
+// clang-format on
 
 std::vector<std::string> g_probeFailures;
 
@@ -444,12 +416,14 @@ struct Sample {
     std::wstring expectLine;
 };
 
+// clang-format off
 const Sample kSamples[] = {
     {"signed by the maker", L"maker.exe", true, L""},
     {"unsigned", L"unsigned.exe", false, kUnsigned},
     {"signed by a stranger", L"stranger.exe", false, kOtherPublisher},
     {"changed after signing", L"tampered.exe", false, std::wstring(kBadSignature) + L"80096010"},
 };
+// clang-format on
 
 }  // namespace
 

@@ -54,6 +54,7 @@ struct LaunchCase {
     bool expectResult;
 };
 
+// clang-format off
 const LaunchCase kCases[] = {
     {"elevated on Windows 6", true, TRUE, 6, 42, L"runas", true},
     {"elevation dropped below Windows 6", true, TRUE, 5, 42, L"<default>", true},
@@ -62,6 +63,7 @@ const LaunchCase kCases[] = {
     {"shell answer 32 is a failure", true, TRUE, 6, 32, L"runas", false},
     {"shell answer 33 is a success", false, TRUE, 6, 33, L"<default>", true},
 };
+// clang-format on
 
 }  // namespace
 

@@ -170,6 +170,7 @@ TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
         bool cancelled, ended;
     };
     const Step finish = {Finish, 0, 0};
+    // clang-format off
     const Case cases[] = {
         {"Cancel button", {{Send, WM_COMMAND, IDCANCEL}}, true, false},
         {"Enter", {{Send, WM_COMMAND, IDOK}}, true, false},
@@ -178,24 +179,14 @@ TEST(ProgressDialog, CancelStopsTheFetchAndOnlyAFinishedWorkerEndsTheDialog)
         {"other command", {{Send, WM_COMMAND, IDC_DOWNLOAD_PROGRESS}}, false, false},
         {"done", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}}, false, true},
         {"failed", {finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, true},
-        {"done without the tag",
-         {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}},
-         false,
-         false},
+        {"done without the tag", {finish, {Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG + 1}}, false, false},
         {"failed without the tag", {finish, {Post, WM_DOWNLOAD_FAILED, 0}}, false, false},
         {"the worker's message before it has finished",
-         {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG},
-          {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}},
-         false,
-         false},
+         {{Post, WM_DOWNLOAD_DONE, DOWNLOAD_MESSAGE_TAG}, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, false, false},
         {"cancelling, then the worker reports",
-         {{Send, WM_COMMAND, IDCANCEL},
-          {Send, WM_COMMAND, IDCANCEL},
-          finish,
-          {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}},
-         true,
-         true},
+         {{Send, WM_COMMAND, IDCANCEL}, {Send, WM_COMMAND, IDCANCEL}, finish, {Post, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG}}, true, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         HWND dialog = Open();
@@ -228,12 +219,14 @@ TEST(ProgressDialog, TilesTheBackgroundFromTheTopLeft)
         bool picture;
         std::vector<POINT> tiles;
     };
+    // clang-format off
     const Case cases[] = {
         {"smaller than one tile", 200, 100, true, {{0, 0}}},
         {"exactly two tiles wide", 594, 100, true, {{0, 0}, {297, 0}}},
         {"one pixel over both ways", 298, 298, true, {{0, 0}, {297, 0}, {0, 297}, {297, 297}}},
         {"no picture: nothing tiled", 400, 400, false, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         HWND dialog = Open(false, !c.picture);

@@ -55,22 +55,20 @@ std::wstring TextOf(HWND w)
 
 TEST(Resources, DialogsAreBuiltFromTheirTemplates)
 {
+    // clang-format off
     const DialogCase cases[] = {
-        {"download progress",
-         IDD_DOWNLOAD_PROGRESS,
-         L"Downloading Corvid App",
+        {"download progress", IDD_DOWNLOAD_PROGRESS, L"Downloading Corvid App",
          {{IDCANCEL, L"Button", L"Cancel"},
           {IDC_STATIC, L"Static", L"Downloading, please wait..."},
           {IDC_DOWNLOAD_PROGRESS, L"msctls_progress32", L""}}},
-        {"configuration error",
-         IDD_CONFIG_ERROR,
-         L"Corvid App Error",
+        {"configuration error", IDD_CONFIG_ERROR, L"Corvid App Error",
          {{IDOK, L"Button", L"OK"},
           {IDC_STATIC, L"Static", L"The Corvid App encountered an error and has been shut down."},
           {IDC_STATIC, L"Static", L"For assistance with this issue, please visit:"},
           {IDC_SUPPORT_LINK, L"Static", L"http://www.corvidapp.example/support"},
           {IDC_ERROR_DETAIL, L"Static", L"Error: .NET Configuration Issue: CSC.exe"}}},
     };
+    // clang-format on
     for (const DialogCase& c : cases) {
         SCOPED_TRACE(c.label);
         HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.templateId),

@@ -317,6 +317,7 @@ TEST(StagingFolder, UsesTheMachineFolderOnlyWhenItIsProvablyOurs)
     };
     const Actions unusable = {std::wstring(L"create private ") + kMachine,
                               std::wstring(L"hold ") + kMachine};
+    // clang-format off
     const Case cases[] = {
         {"fresh machine: created private and held", Disk(), kMachine, kChain + kMachineTaken},
         {"earlier folder of ours with an earlier installer: made private and used",
@@ -325,75 +326,57 @@ TEST(StagingFolder, UsesTheMachineFolderOnlyWhenItIsProvablyOurs)
              x.entries = {{L"MERIDIAN_SETUPFULL.EXE", FILE_ATTRIBUTE_NORMAL}};
          }),
          kMachine, kChain + kMachineTaken},
-        {"owned by the Administrators: used", with([](Disk& x) {
-             x.finalExists = true;
-             x.owner = kAdministrators;
-         }),
-         kMachine, kChain + kMachineTaken},
-        {"a junction in its place: a fresh folder", with([](Disk& x) {
+        {"owned by the Administrators: used",
+         with([](Disk& x) { x.finalExists = true; x.owner = kAdministrators; }), kMachine,
+         kChain + kMachineTaken},
+        {"a junction in its place: a fresh folder",
+         with([](Disk& x) {
              x.finalExists = true;
              x.finalAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
          }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"a file in its place: a fresh folder", with([](Disk& x) {
-             x.finalExists = true;
-             x.finalAttributes = FILE_ATTRIBUTE_NORMAL;
-         }),
+        {"a file in its place: a fresh folder",
+         with([](Disk& x) { x.finalExists = true; x.finalAttributes = FILE_ATTRIBUTE_NORMAL; }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"owned by another user: a fresh folder", with([](Disk& x) {
-             x.finalExists = true;
-             x.owner = kStranger;
-         }),
-         L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"its DACL cannot be set: a fresh folder", with([](Disk& x) {
-             x.finalExists = true;
-             x.setDacl = ERROR_ACCESS_DENIED;
-         }),
-         L"fresh", kChain + unusable + Actions{L"make private", L"let go"}},
-        {"a DLL beside the earlier installer: a fresh folder", with([](Disk& x) {
+        {"owned by another user: a fresh folder",
+         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; }), L"fresh",
+         kChain + unusable + Actions{L"let go"}},
+        {"its DACL cannot be set: a fresh folder",
+         with([](Disk& x) { x.finalExists = true; x.setDacl = ERROR_ACCESS_DENIED; }), L"fresh",
+         kChain + unusable + Actions{L"make private", L"let go"}},
+        {"a DLL beside the earlier installer: a fresh folder",
+         with([](Disk& x) {
              x.finalExists = true;
              x.entries = {{L"meridian_setupfull.exe", FILE_ATTRIBUTE_NORMAL},
                           {L"version.dll", FILE_ATTRIBUTE_NORMAL}};
          }),
          L"fresh", kChain + kMachineTaken + Actions{L"let go"}},
-        {"a folder under the installer's name: a fresh folder", with([](Disk& x) {
+        {"a folder under the installer's name: a fresh folder",
+         with([](Disk& x) {
              x.finalExists = true;
              x.entries = {{L"meridian_setupfull.exe", FILE_ATTRIBUTE_DIRECTORY}};
          }),
          L"fresh", kChain + kMachineTaken + Actions{L"let go"}},
         {"a level of the chain is a link: the final folder is not touched",
          with([](Disk& x) { x.linkedLevel = L"C:\\PD\\Ironbark\\Meridian"; }), L"fresh",
-         Actions{L"create C:\\PD", L"create C:\\PD\\Ironbark",
-                 L"create C:\\PD\\Ironbark\\Meridian"}},
-        {"temporary name taken: the next one", with([](Disk& x) {
-             x.finalExists = true;
-             x.owner = kStranger;
-             x.tempNamesTaken = 1;
-         }),
+         Actions{L"create C:\\PD", L"create C:\\PD\\Ironbark", L"create C:\\PD\\Ironbark\\Meridian"}},
+        {"temporary name taken: the next one",
+         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.tempNamesTaken = 1; }),
          L"fresh", kChain + unusable + Actions{L"let go"}},
-        {"no application-data folder: none",
-         with([](Disk& x) { x.appData = nullptr; }),
-         nullptr,
+        {"no application-data folder: none", with([](Disk& x) { x.appData = nullptr; }), nullptr,
          {}},
-        {"path too long: none",
-         with([](Disk& x) { x.appData = kLong.c_str(); }),
-         nullptr,
+        {"path too long: none", with([](Disk& x) { x.appData = kLong.c_str(); }), nullptr,
          {L"create " + kLong, L"create " + kLong + L"\\Ironbark",
           L"create " + kLong + L"\\Ironbark\\Meridian",
           L"create " + kLong + L"\\Ironbark\\Meridian\\Temporary"}},
-        {"unusable, and no temporary folder: none", with([](Disk& x) {
-             x.finalExists = true;
-             x.owner = kStranger;
-             x.temp = nullptr;
-         }),
+        {"unusable, and no temporary folder: none",
+         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.temp = nullptr; }),
          nullptr, kChain + unusable + Actions{L"let go"}},
-        {"unusable, and the temporary folder refuses: none", with([](Disk& x) {
-             x.finalExists = true;
-             x.owner = kStranger;
-             x.tempRefused = true;
-         }),
+        {"unusable, and the temporary folder refuses: none",
+         with([](Disk& x) { x.finalExists = true; x.owner = kStranger; x.tempRefused = true; }),
          nullptr, kChain + unusable + Actions{L"let go"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         d = c.disk;

@@ -102,37 +102,27 @@ TEST(SystemLibrary, SearchIsTheSystemFolderWithOrWithoutTheLoadersFlags)
         edit(loader);
         return loader;
     };
+    // clang-format off
     const Case cases[] = {
-        {"loader with search flags",
-         Loader(),
-         {L"SetDefaultDllDirectories " + kSearch32},
-         {L"LoadLibraryExW wininet.dll " + kSearch32},
-         true},
+        {"loader with search flags", Loader(), {L"SetDefaultDllDirectories " + kSearch32},
+         {L"LoadLibraryExW wininet.dll " + kSearch32}, true},
         {"with flags, library missing: not looked for elsewhere",
-         with([](Loader& x) { x.present = false; }),
-         {L"SetDefaultDllDirectories " + kSearch32},
-         {L"LoadLibraryExW wininet.dll " + kSearch32},
-         false},
+         with([](Loader& x) { x.present = false; }), {L"SetDefaultDllDirectories " + kSearch32},
+         {L"LoadLibraryExW wininet.dll " + kSearch32}, false},
         {"restriction refused: the current folder leaves the search",
          with([](Loader& x) { x.restrictFails = true; }),
          {L"SetDefaultDllDirectories " + kSearch32, L"SetDllDirectoryW ''"},
-         {L"LoadLibraryExW wininet.dll " + kSearch32},
-         true},
+         {L"LoadLibraryExW wininet.dll " + kSearch32}, true},
         {"loader without search flags: full path, imports searched from there",
-         with([](Loader& x) { x.searchFlags = false; }),
-         {L"SetDllDirectoryW ''"},
+         with([](Loader& x) { x.searchFlags = false; }), {L"SetDllDirectoryW ''"},
          {L"LoadLibraryExW wininet.dll " + kSearch32,
           L"LoadLibraryExW C:\\Windows\\system32\\wininet.dll " + kAltered},
          true},
         {"without flags or a system folder: nothing loaded",
-         with([](Loader& x) {
-             x.searchFlags = false;
-             x.systemFolder = false;
-         }),
-         {L"SetDllDirectoryW ''"},
-         {L"LoadLibraryExW wininet.dll " + kSearch32},
-         false},
+         with([](Loader& x) { x.searchFlags = false; x.systemFolder = false; }),
+         {L"SetDllDirectoryW ''"}, {L"LoadLibraryExW wininet.dll " + kSearch32}, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         l = c.loader;

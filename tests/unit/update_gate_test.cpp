@@ -237,6 +237,7 @@ TEST(UpdateGate, DecimalConversionClampsTo32Bits)
         const char* text;
         int value;
     };
+    // clang-format off
     const Case cases[] = {
         {"plain", "46", 46},
         {"leading blanks and tabs", " \t\n 46", 46},
@@ -253,6 +254,7 @@ TEST(UpdateGate, DecimalConversionClampsTo32Bits)
         {"below the smallest", "-2147483649000", -2147483647 - 1},
         {"leading zeros", "000000000000000000046", 46},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(c.value, DecimalClamped(c.text));
@@ -268,6 +270,7 @@ TEST(UpdateGate, IniVersionGivesTheNumberAfterTheLastFullStop)
         const WCHAR* version;
         int build;
     };
+    // clang-format off
     const Case cases[] = {
         {"dotted", L"1.2.3.45", 45},
         {"no full stop", L"45", 45},
@@ -277,6 +280,7 @@ TEST(UpdateGate, IniVersionGivesTheNumberAfterTheLastFullStop)
         {"blank after the stop", L"1.2. 7", 7},
         {"too wide", L"1.99999999999", 2147483647},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(c.build, BuildFromIniVersion(c.version));
@@ -291,56 +295,38 @@ TEST(UpdateGate, ManifestParsing)
         int minimum;
         std::vector<std::wstring> lines;
     };
+    // clang-format off
     const Case cases[] = {
-        {"key, number, full stop",
-         "Minimum Supported Meridian Version: 46.",
-         46,
+        {"key, number, full stop", "Minimum Supported Meridian Version: 46.", 46,
          {L"log RookMini: Minimum version '46'"}},
         {"surrounded by other text",
-         "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n",
-         46,
+         "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n", 46,
          {L"log RookMini: Minimum version '46'"}},
         {"first occurrence wins",
-         "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.",
-         40,
+         "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.", 40,
          {L"log RookMini: Minimum version '40'"}},
-        {"full stop far after the number",
-         "Minimum Supported Meridian Version: 46 build x.",
-         46,
-         {L"log RookMini: Minimum version '46'"}},
-        {"key missing",
-         "Nothing here.",
-         0,
+        {"full stop far after the number", "Minimum Supported Meridian Version: 46 build x.",
+         46, {L"log RookMini: Minimum version '46'"}},
+        {"key missing", "Nothing here.", 0,
          {L"log RookMini: Could not parse version string. 'Nothing here.'"}},
-        {"key in other case",
-         "minimum supported meridian version: 46.",
-         0,
+        {"key in other case", "minimum supported meridian version: 46.", 0,
          {L"log RookMini: Could not parse version string. "
           L"'minimum supported meridian version: 46.'"}},
-        {"key without its blank",
-         "Minimum Supported Meridian Version:46.",
-         0,
+        {"key without its blank", "Minimum Supported Meridian Version:46.", 0,
          {L"log RookMini: Could not parse version string. "
           L"'Minimum Supported Meridian Version:46.'"}},
-        {"no full stop after the key",
-         "Version 1.0 Minimum Supported Meridian Version: 46",
-         0,
+        {"no full stop after the key", "Version 1.0 Minimum Supported Meridian Version: 46", 0,
          {L"log RookMini: Could not parse version string (2). "
           L"'Version 1.0 Minimum Supported Meridian Version: 46'"}},
         {"number text 0: no diagnostic", "Minimum Supported Meridian Version: 0.", 0, {}},
-        {"number text starting with a letter",
-         "Minimum Supported Meridian Version: x9.",
-         0,
+        {"number text starting with a letter", "Minimum Supported Meridian Version: x9.", 0,
          {L"log RookMini: Minimum version '0'"}},
-        {"wider than 32 bits",
-         "Minimum Supported Meridian Version: 123456789012.",
-         2147483647,
+        {"wider than 32 bits", "Minimum Supported Meridian Version: 123456789012.", 2147483647,
          {L"log RookMini: Minimum version '2147483647'"}},
-        {"negative minimum",
-         "Minimum Supported Meridian Version: -5.",
-         -5,
+        {"negative minimum", "Minimum Supported Meridian Version: -5.", -5,
          {L"log RookMini: Minimum version '-5'"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         actions.clear();
@@ -363,47 +349,32 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
         edit(machine);
         return machine;
     };
+    // clang-format off
     const Case cases[] = {
         {"registry 0 wins over the INI file",
-         with([](Machine& x) {
-             x.valuePresent = true;
-             x.value = 0;
-             x.iniValue = L"1.2.3.45";
-         }),
-         0,
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
+         with([](Machine& x) { x.valuePresent = true; x.value = 0; x.iniValue = L"1.2.3.45"; }),
+         0, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
         {"value absent: INI 1.2.3.45",
-         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }),
-         45,
+         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }), 45,
          {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 45 (Ini)"}},
         {"key absent: INI without a full stop",
-         with([](Machine& x) {
-             x.keyOpens = false;
-             x.iniValue = L"45";
-         }),
-         45,
+         with([](Machine& x) { x.keyOpens = false; x.iniValue = L"45"; }), 45,
          {kRegOpen, kIniRead, L"log RookMini: Version 45 (Ini)"}},
         {"open reports an error but gives a handle: still read",
          with([](Machine& x) {
-             x.openReportsFailure = true;
-             x.valuePresent = true;
-             x.value = 50;
+             x.openReportsFailure = true; x.valuePresent = true; x.value = 50;
          }),
-         50,
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
+         50, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
         {"INI last part not a number",
-         with([](Machine& x) { x.iniValue = L"1.2.x"; }),
-         0,
+         with([](Machine& x) { x.iniValue = L"1.2.x"; }), 0,
          {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 0 (Ini)"}},
-        {"nothing installed", Machine(), 0, {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
+        {"nothing installed", Machine(), 0,
+         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
         {"data folder unavailable",
-         with([](Machine& x) {
-             x.folderAvailable = false;
-             x.iniValue = L"9";
-         }),
-         0,
+         with([](Machine& x) { x.folderAvailable = false; x.iniValue = L"9"; }), 0,
          {kRegOpen, kRegQuery, L"RegCloseKey"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         m = c.machine;
@@ -427,6 +398,7 @@ TEST(UpdateGate, GateActsInOrder)
         Machine machine;
         Lines actions;
     };
+    // clang-format off
     const Case cases[] = {
         {"update required, Yes: sleep, three kills, question, browser", Gate([](Machine&) {}),
          fetched + sleep + offer + browser},
@@ -434,12 +406,10 @@ TEST(UpdateGate, GateActsInOrder)
          Gate([](Machine& x) { x.answer = IDNO; }), fetched + sleep + offer},
         {"failed question box counts as No", Gate([](Machine& x) { x.answer = 0; }),
          fetched + sleep + offer},
-        {"500 ms already passed: no sleep", Gate([](Machine& x) { x.nowTick = x.startTick + 500; }),
-         fetched + offer + browser},
-        {"tick count wrapped: 356 ms passed", Gate([](Machine& x) {
-             x.startTick = 0xFFFFFF00u;
-             x.nowTick = 0x64;
-         }),
+        {"500 ms already passed: no sleep",
+         Gate([](Machine& x) { x.nowTick = x.startTick + 500; }), fetched + offer + browser},
+        {"tick count wrapped: 356 ms passed",
+         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 0x64; }),
          fetched + Lines{L"Sleep 144"} + offer + browser},
         {"verdict exactly 30 s after the start: still acted on",
          Gate([](Machine& x) { x.nowTick = x.startTick + 30000; }), fetched + offer + browser},
@@ -447,21 +417,17 @@ TEST(UpdateGate, GateActsInOrder)
          Gate([](Machine& x) { x.nowTick = x.startTick + 30001; }),
          fetched + Lines{L"log RookMini: Update required, but found 30001 ms after the start; "
                          L"the App is left running."}},
-        {"late verdict across a tick-count wrap", Gate([](Machine& x) {
-             x.startTick = 0xFFFFFF00u;
-             x.nowTick = 40000;
-         }),
+        {"late verdict across a tick-count wrap",
+         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 40000; }),
          fetched + Lines{L"log RookMini: Update required, but found 40256 ms after the start; "
                          L"the App is left running."}},
         {"nothing installed and a minimum of 46", Gate([](Machine& x) { x.valuePresent = false; }),
          Lines{kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46} + sleep + offer +
              browser},
-        {"up to date",
-         Gate([](Machine& x) { x.value = 46; }),
+        {"up to date", Gate([](Machine& x) { x.value = 46; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 46 (Registry)", kFetch,
           minimum46}},
-        {"beta",
-         Gate([](Machine& x) { x.value = -1; }),
+        {"beta", Gate([](Machine& x) { x.value = -1; }),
          {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
           minimum46, L"log RookMini: Using Beta of the Corvid App"}},
         {"fetch failed: no update", Gate([](Machine& x) { x.manifest = nullptr; }),
@@ -470,13 +436,15 @@ TEST(UpdateGate, GateActsInOrder)
          probe + Lines{kFetch, L"log RookMini: Could not parse version string. ''"}},
         {"terminated copy unavailable: not parsed", Gate([](Machine& x) { x.copyFails = true; }),
          probe + Lines{kFetch}},
-        {"zero byte inside the body ends the text", Gate([](Machine& x) {
+        {"zero byte inside the body ends the text",
+         Gate([](Machine& x) {
              x.manifest = "Minimum Supported Meridian Version: 46\0.";
              x.manifestLength = 40;
          }),
          probe + Lines{kFetch, L"log RookMini: Could not parse version string (2). "
                                L"'Minimum Supported Meridian Version: 46'"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         m = c.machine;
