@@ -41,6 +41,7 @@ struct FetchCall {
     std::atomic<HINTERNET> request;  // as soon as WinINet has made it
     std::atomic<DWORD_PTR> result;   // of the operation that ended
     DWORD read;                      // bytes of a read, written when it ends
+    INTERNET_BUFFERSA taken;         // a read of what has arrived, likewise
 };
 
 static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
@@ -99,9 +100,9 @@ static Waited OpenRequest(Fetch& f, HINTERNET internet, const WCHAR* url, HINTER
 }
 
 // Waits until the host has sent part of the body, or the body has ended.
-// WinINet answers a read only once it has filled the whole request, so a
-// host that sends slowly would look silent to a wait for the read; a query
-// ends as soon as anything is there. Answers how it ended; ok and available
+// WinINet answers a waiting read only once it has filled the whole request,
+// so a host that sends slowly would look silent to a wait for the read; a
+// query ends as soon as anything is there. Answers how it ended; ok and available
 // say how the query went (available 0: the body has ended).
 static Waited AwaitData(Fetch& f, HINTERNET request, bool& ok, DWORD& available)
 {
@@ -121,21 +122,36 @@ static Waited AwaitData(Fetch& f, HINTERNET request, bool& ok, DWORD& available)
     return kEnded;
 }
 
-// Reads data that is already there into the block. Answers how it ended; ok
+// Reads into the block: what has arrived, without waiting for more (read 0:
+// nothing yet, or the body has ended), or, when waiting, the whole request.
+// A read that does not wait but finds nothing may still go pending: it then
+// ends when data has arrived, having read nothing. Answers how it ended; ok
 // and read say how the read went.
-static Waited ReadOnce(Fetch& f, HINTERNET request, BYTE* at, DWORD want, bool& ok, DWORD& read)
+static Waited ReadOnce(Fetch& f, HINTERNET request, BYTE* at, DWORD want, bool wait, bool& ok,
+                       DWORD& read)
 {
     ResetEvent(f.call->completed);
+    INTERNET_BUFFERSA& taken = f.call->taken;
+    taken = {};
+    taken.dwStructSize = sizeof(taken);
+    taken.lpvBuffer = at;
+    taken.dwBufferLength = want;
     f.call->read = 0;
-    ok = f.net.InternetReadFile(request, at, want, &f.call->read) != FALSE;
-    if (!ok && f.os.GetLastError() == ERROR_IO_PENDING) {
-        Waited waited = AwaitOperation(f);
-        if (waited != kEnded)
-            return waited;
-        ok = f.call->result.load() != 0;
+    read = 0;
+    ok = (wait ? f.net.InternetReadFile(request, at, want, &f.call->read)
+               : f.net.InternetReadFileExA(request, &taken, IRF_NO_WAIT, 0)) != FALSE;
+    if (ok) {
+        read = wait ? f.call->read : taken.dwBufferLength;
+        return kEnded;
     }
-    read = f.call->read;
-    return kEnded;
+    if (f.os.GetLastError() != ERROR_IO_PENDING)
+        return kEnded;
+    Waited waited = AwaitOperation(f);
+    if (waited == kEnded) {
+        ok = f.call->result.load() != 0;
+        read = ok && wait ? f.call->read : 0;
+    }
+    return waited;
 }
 
 DWORD GrownBlockSize(DWORD blockSize, DWORD received)
@@ -206,19 +222,23 @@ static BYTE* ReadBody(Fetch& f, HINTERNET request, DWORD contentLength,
         DWORD want = kReadChunk;
         if (contentLength && contentLength - count < want)
             want = contentLength - count;
-        // Only as much as has arrived, so that a slow host is never taken
-        // for a silent one. A request of 0 (the length reached) reads nothing.
+        // First what has arrived, without waiting. Only when nothing has,
+        // a wait for data, which tells a slow host from a silent one (a read
+        // would wait for its whole request) and the end of the body from a
+        // pause; then what is there. A request of 0 (the length reached)
+        // reads nothing.
         bool ok = true;
         DWORD read = 0;
         Waited waited = kEnded;
-        if (want != 0) {
+        if (want != 0)
+            waited = ReadOnce(f, request, block + count, want, false, ok, read);
+        if (waited == kEnded && ok && want != 0 && read == 0) {
             DWORD available = 0;
             waited = AwaitData(f, request, ok, available);
-            if (available < want)
-                want = available;
+            if (waited == kEnded && ok && available != 0)
+                waited = ReadOnce(f, request, block + count, available < want ? available : want,
+                                  true, ok, read);
         }
-        if (waited == kEnded && ok && want != 0)
-            waited = ReadOnce(f, request, block + count, want, ok, read);
         if (waited != kEnded) {
             os.OutputDebugStringW(waited == kCancelled ? kCanceledLine : kStalledLine);
             failed = true;
@@ -426,6 +446,7 @@ static bool LoadSystemWinInet(WinInetApi* api)
            BindFunction(wininet, "HttpQueryInfoW", api->HttpQueryInfoW) &&
            BindFunction(wininet, "InternetQueryDataAvailable", api->InternetQueryDataAvailable) &&
            BindFunction(wininet, "InternetReadFile", api->InternetReadFile) &&
+           BindFunction(wininet, "InternetReadFileExA", api->InternetReadFileExA) &&
            BindFunction(wininet, "InternetCloseHandle", api->InternetCloseHandle);
 }
 

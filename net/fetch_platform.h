@@ -39,6 +39,7 @@ struct WinInetApi {
     decltype(&::HttpQueryInfoW) HttpQueryInfoW;
     decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
     decltype(&::InternetReadFile) InternetReadFile;
+    decltype(&::InternetReadFileExA) InternetReadFileExA;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
 };
 

@@ -48,8 +48,8 @@ HINTERNET const kRequest = reinterpret_cast<HINTERNET>(0x2000);
 struct Seen {
     DWORD served = 0;
     int reads = 0, queries = 0, reallocs = 0;
-    bool queryAnswered = false;  // a pending query ended: asked again, it answers
-    DWORD answered = 0;
+    bool queryAnswered = false;       // a pending query ended: asked again, it answers
+    DWORD ready = 0;                  // arrived and not yet read
     std::vector<std::wstring> lines;  // "D " direct, "L " through the log
     std::vector<std::string> closes;
     std::vector<DWORD> requests;
@@ -153,11 +153,27 @@ BOOL WINAPI FakeQuery(HINTERNET request, DWORD level, LPVOID buffer, LPDWORD len
 
 HANDLE g_cancel = nullptr;  // the cancel event of the current fetch, if any
 
-// How much the server has sent and not yet been read, as the next read gets it.
-DWORD Arrived()
+// The host sends its body in pieces of perRead bytes, the next piece once a
+// wait for data finds nothing left to read; `ready` is what has arrived and
+// not been read.
+DWORD NextPiece()
 {
-    DWORD n = s.bodySize - seen.served;
+    DWORD n = s.bodySize - seen.served - seen.ready;
     return n < s.perRead ? n : s.perRead;
+}
+
+// One wait for data: Cancel may be pressed during it, or the host stall.
+bool WaitStep()
+{
+    ++seen.queries;
+    if (seen.queries == s.cancelAtRead)
+        SetEvent(g_cancel);
+    if (seen.queries == s.stallAtRead) {
+        seen.stalled = true;
+        seen.lastError = ERROR_IO_PENDING;
+        return false;
+    }
+    return true;
 }
 
 BOOL WINAPI FakeQueryData(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context)
@@ -167,46 +183,45 @@ BOOL WINAPI FakeQueryData(HINTERNET file, LPDWORD available, DWORD flags, DWORD_
     EXPECT_EQ(0u, context);
     if (seen.queryAnswered) {
         seen.queryAnswered = false;
-        *available = seen.answered;
+        *available = seen.ready;
         return TRUE;
     }
-    ++seen.queries;
-    if (seen.queries == s.cancelAtRead)
-        SetEvent(g_cancel);
-    if (seen.queries == s.stallAtRead) {
-        seen.stalled = true;
-        seen.lastError = ERROR_IO_PENDING;
+    if (!WaitStep())
         return FALSE;
-    }
+    if (seen.ready == 0)
+        seen.ready = NextPiece();
     if (!s.readsPending) {
-        *available = Arrived();
+        *available = seen.ready;
         return TRUE;
     }
     seen.queryAnswered = true;
-    seen.answered = Arrived();
     seen.lastError = ERROR_IO_PENDING;
     Notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
     return FALSE;
+}
+
+// Hands over what has arrived, at most toRead bytes.
+DWORD Take(BYTE* at, DWORD toRead)
+{
+    if (at < seen.liveBlock || at + toRead > seen.liveBlock + seen.liveSize)
+        seen.readOutsideBlock = true;
+    DWORD n = seen.ready < toRead ? seen.ready : toRead;
+    for (DWORD i = 0; i < n; ++i)
+        at[i] = Pattern(seen.served + i);
+    seen.served += n;
+    seen.ready -= n;
+    if (n)
+        seen.requests.push_back(toRead);
+    return n;
 }
 
 BOOL WINAPI FakeRead(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
 {
     EXPECT_EQ(kRequest, file);
     ++seen.reads;
-    seen.requests.push_back(toRead);
-    BYTE* at = static_cast<BYTE*>(buffer);
-    if (at < seen.liveBlock || at + toRead > seen.liveBlock + seen.liveSize)
-        seen.readOutsideBlock = true;
     bool ok = seen.reads != s.readFailsAt;
-    DWORD n = Arrived();
-    if (n > toRead)
-        n = toRead;
-    if (ok) {
-        for (DWORD i = 0; i < n; ++i)
-            at[i] = Pattern(seen.served + i);
-        seen.served += n;
-        *read = n;
-    }
+    if (ok)
+        *read = Take(static_cast<BYTE*>(buffer), toRead);
     if (!s.readsPending) {
         seen.lastError = ERROR_INTERNET_CONNECTION_RESET;
         return ok;
@@ -214,6 +229,25 @@ BOOL WINAPI FakeRead(HINTERNET file, LPVOID buffer, DWORD toRead, LPDWORD read)
     seen.lastError = ERROR_IO_PENDING;
     Notify(INTERNET_STATUS_REQUEST_COMPLETE, ok);
     return FALSE;
+}
+
+BOOL WINAPI FakeReadNoWait(HINTERNET file, LPINTERNET_BUFFERSA buffers, DWORD flags, DWORD_PTR)
+{
+    EXPECT_EQ(kRequest, file);
+    EXPECT_EQ(static_cast<DWORD>(IRF_NO_WAIT), flags);
+    EXPECT_EQ(sizeof(INTERNET_BUFFERSA), buffers->dwStructSize);
+    if (s.readsPending && seen.ready == 0 && NextPiece() != 0) {
+        // As Wine does: pending until data has arrived, then ended having
+        // read nothing, the length left as it was asked for.
+        if (!WaitStep())
+            return FALSE;
+        seen.ready = NextPiece();
+        seen.lastError = ERROR_IO_PENDING;
+        Notify(INTERNET_STATUS_REQUEST_COMPLETE, TRUE);
+        return FALSE;
+    }
+    buffers->dwBufferLength = Take(static_cast<BYTE*>(buffers->lpvBuffer), buffers->dwBufferLength);
+    return TRUE;
 }
 
 BOOL WINAPI FakeClose(HINTERNET handle)
@@ -237,6 +271,7 @@ bool FakeLoad(WinInetApi* api)
         .HttpQueryInfoW = FakeQuery,
         .InternetQueryDataAvailable = FakeQueryData,
         .InternetReadFile = FakeRead,
+        .InternetReadFileExA = FakeReadNoWait,
         .InternetCloseHandle = FakeClose,
     };
     return true;
@@ -530,8 +565,9 @@ TEST(FetchUrl, RequestIsMadeWithTheGivenUrlAndTheFixedSettings)
         {INTERNET_OPTION_SEND_TIMEOUT, 30000},
         {INTERNET_OPTION_RECEIVE_TIMEOUT, 30000}};
     EXPECT_EQ(timeouts, seen.options);
-    // The open, the wait for data, the read, the wait for the end; the close.
-    const std::vector<DWORD> waits = {30000, 30000, 30000, 30000, 250};
+    // The open, the read that waits for data, the query, the read, the query
+    // that finds the end; the close.
+    const std::vector<DWORD> waits = {30000, 30000, 30000, 30000, 30000, 250};
     EXPECT_EQ(waits, seen.waits);
     EXPECT_TRUE(o.result);
     free(o.body);
@@ -541,8 +577,9 @@ TEST(FetchUrl, RequestIsMadeWithTheGivenUrlAndTheFixedSettings)
 struct ReadCase {
     const char* label;
     DWORD contentLength, bodySize, perRead;
-    std::vector<DWORD> requests;
+    std::vector<DWORD> requests;  // of the reads that got data
     std::vector<std::pair<int, int>> progress;
+    int waits;  // for data: only when nothing was there to read
 };
 
 TEST(FetchUrl, RequestSizesAndProgressReports)
@@ -550,14 +587,16 @@ TEST(FetchUrl, RequestSizesAndProgressReports)
     // clang-format off
     const ReadCase cases[] = {
         {"length, full reads", 70000, 70000, kReadChunk, {32700, 32700, 4600},
-         {{32700, 70000}, {65400, 70000}, {70000, 70000}}},
+         {{32700, 70000}, {65400, 70000}, {70000, 70000}}, 3},
         {"length, server sends 30000 at a time: only what arrived is asked for", 70000, 70000,
-         30000, {30000, 30000, 10000}, {{30000, 70000}, {60000, 70000}, {70000, 70000}}},
+         30000, {30000, 30000, 10000}, {{30000, 70000}, {60000, 70000}, {70000, 70000}}, 3},
+        {"length, server sends 65400 at a time: what is there is read without a wait", 70000,
+         70000, 65400, {32700, 32700, 4600}, {{32700, 70000}, {65400, 70000}, {70000, 70000}}, 2},
         {"length, server sends more", 50000, 80000, kReadChunk, {32700, 17300},
-         {{32700, 50000}, {50000, 50000}}},
+         {{32700, 50000}, {50000, 50000}}, 2},
         {"no length: one (-1, -1) and requests of at most 32700", 0, 70000, kReadChunk,
-         {32700, 32700, 4600}, {{-1, -1}}},
-        {"no length, empty body: nothing to read", 0, 0, kReadChunk, {}, {{-1, -1}}},
+         {32700, 32700, 4600}, {{-1, -1}}, 4},
+        {"no length, empty body: nothing to read", 0, 0, kReadChunk, {}, {{-1, -1}}, 1},
     };
     // clang-format on
     for (const ReadCase& c : cases) {
@@ -569,6 +608,7 @@ TEST(FetchUrl, RequestSizesAndProgressReports)
         Outcome o = Fetch(script, L"http://127.0.0.1/", RecordProgress);
         CloseHandle(g_cancel);
         EXPECT_EQ(c.requests, seen.requests);
+        EXPECT_EQ(c.waits, seen.queries);
         EXPECT_EQ(c.progress, seen.progressCalls);
         EXPECT_FALSE(seen.readOutsideBlock);
         if (c.contentLength) {
