@@ -42,6 +42,7 @@ struct FetchCall {
     std::atomic<DWORD_PTR> result;   // of the operation that ended
     DWORD read;                      // bytes of a read, written when it ends
     INTERNET_BUFFERSA taken;         // a read of what has arrived, likewise
+    DWORD available;                 // bytes a query found, likewise
 };
 
 static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
@@ -102,16 +103,18 @@ static Waited OpenRequest(Fetch& f, HINTERNET internet, const WCHAR* url, HINTER
 // Waits until the host has sent part of the body, or the body has ended.
 // WinINet answers a waiting read only once it has filled the whole request,
 // so a host that sends slowly would look silent to a wait for the read; a
-// query ends as soon as anything is there. Answers how it ended; ok and available
-// say how the query went (available 0: the body has ended).
+// query ends as soon as anything is there. The count lives in the shared
+// record: a query left pending may still write it. Answers how it ended; ok
+// and available say how the query went (available 0: the body has ended).
 static Waited AwaitData(Fetch& f, HINTERNET request, bool& ok, DWORD& available)
 {
     // A query that was pending has only said that data is there: asked
     // again, it answers at once with how much.
     for (int asked = 0; asked < kQueryRounds; ++asked) {
         ResetEvent(f.call->completed);
-        available = 0;
-        ok = f.net.InternetQueryDataAvailable(request, &available, 0, 0) != FALSE;
+        f.call->available = 0;
+        ok = f.net.InternetQueryDataAvailable(request, &f.call->available, 0, 0) != FALSE;
+        available = f.call->available;
         if (ok || f.os.GetLastError() != ERROR_IO_PENDING)
             return kEnded;
         Waited waited = AwaitOperation(f);
