@@ -13,6 +13,19 @@ bool AppendPath(WCHAR (&buffer)[MAX_PATH], const WCHAR* text)
     return true;
 }
 
+bool CopyText(WCHAR* buffer, size_t capacity, const WCHAR* text)
+{
+    size_t length = wcslen(text);
+    if (capacity == 0)
+        return false;
+    if (length >= capacity) {
+        buffer[0] = L'\0';
+        return false;
+    }
+    wmemcpy(buffer, text, length + 1);
+    return true;
+}
+
 bool CutAtLastBackslash(WCHAR* text)
 {
     WCHAR* last = wcsrchr(text, L'\\');

@@ -34,12 +34,25 @@ void DebugLog(const WCHAR* format, ...);
 bool LaunchProgram(bool elevate, const WCHAR* file, const WCHAR* directory,
                    const WCHAR* parameters);
 
+// The verb of such a start: "runas" when elevation is asked for on Windows
+// 6 or later (major 0: the version could not be read), else the default.
+const WCHAR* ShellVerb(bool elevate, DWORD major);
+
 // ---- Fixed-buffer text ------------------------------------------------------
 
 // Appends text to a MAX_PATH buffer. When the result would not fit, the buffer
 // is left unchanged and the answer is false: callers treat such a path as
 // unavailable instead of cutting it.
 bool AppendPath(WCHAR (&buffer)[MAX_PATH], const WCHAR* text);
+
+// Copies text into a buffer of `capacity` characters. When it would not fit,
+// the buffer is left empty and the answer is false.
+bool CopyText(WCHAR* buffer, size_t capacity, const WCHAR* text);
+template <size_t N>
+bool CopyText(WCHAR (&buffer)[N], const WCHAR* text)
+{
+    return CopyText(buffer, N, text);
+}
 
 // Ends the text at its last backslash; false (text unchanged) when it has none.
 bool CutAtLastBackslash(WCHAR* text);

@@ -1,8 +1,10 @@
-// The launcher's one process-wide variable, the module instance, and the
-// built-in URLs on the maker's two hosts.
-#include "base/rookmini.h"
+// The launcher's process-wide variables: the module instance and the two
+// acts a test replaces; and the built-in URLs on the maker's two hosts.
+#include "base/acts.h"
 
 HINSTANCE g_hInstance = nullptr;
+decltype(&::ShellExecuteW) g_shellExecute = ::ShellExecuteW;
+decltype(&::MessageBoxW) g_messageBox = ::MessageBoxW;
 
 // The maker's hosts. They live under the reserved .example domain: the names
 // of the maker and its product are placeholders of ours.

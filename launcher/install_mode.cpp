@@ -8,7 +8,7 @@
 
 #include "launcher/installer_trust.h"
 #include "res/resource.h"
-#include "ui/download_ui.h"
+#include "ui/progress_dialog.h"
 
 static const WCHAR kInstallMutexName[] = L"RookMini-DoUpdate";
 
@@ -27,8 +27,10 @@ static void Download(const InstallPlatform& os, DownloadJob& job)
     job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!job.cancel)
         return;
-    INT_PTR shown = os.DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS),
-                                       nullptr, ProgressDialogProc, reinterpret_cast<LPARAM>(&job));
+    ProgressDialog dialog = {&job, nullptr, nullptr, nullptr};
+    INT_PTR shown =
+        os.DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
+                           ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
     if (job.worker) {
         if (!job.finished)
             SetEvent(job.cancel);  // the dialog went without the worker: stop it
@@ -51,16 +53,23 @@ void RunInstallModeOn(const InstallPlatform& os)
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
         return;
 
-    StagingFolder staging = {{0}, {0}, INVALID_HANDLE_VALUE};
-    DownloadJob job{};
+    // Every level of the staging folder stays held until the installer has
+    // been started or refused; the job takes over the partial file.
+    StagingFolder staging;
+    DownloadJob job;
+    InitDownloadJob(&job);
     if (os.PrepareStagingFolder(&staging)) {
-        wcscpy(job.installerPath, staging.installer);
+        CopyText(job.installerPath, staging.installer);
+        CopyText(job.partialPath, staging.partial);
+        job.partialFile = staging.partialFile;
+        staging.partialFile = INVALID_HANDLE_VALUE;
         Download(os, job);
+        DiscardPartialFile(&job);  // left only when no worker ran
     }
 
     // After a Cancel nothing is started, not even a download that completed.
-    bool started =
-        !job.cancelledByUser && job.saved && os.StartInstaller(job.installerPath, staging.folder);
+    bool started = !job.cancelledByUser && job.saved &&
+                   os.StartInstaller(job.installerPath, staging.folder, job.identity);
     ReleaseStagingFolder(&staging);
     if (started)
         return;  // the installer is not waited for

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/rookmini.h"
+#include "download/download_job.h"
 #include "launcher/staging_folder.h"
 
 #include <shellapi.h>
@@ -15,9 +16,10 @@ struct InstallPlatform {
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::MessageBoxW) MessageBoxW;
     decltype(&::ShellExecuteW) ShellExecuteW;
-    // Starts the installer elevated from its folder, only when its signature
-    // names the maker; true when the start succeeded.
-    bool (*StartInstaller)(const WCHAR* path, const WCHAR* folder);
+    // Starts the installer elevated from its folder, only when it is the file
+    // downloaded and its signature names the maker; true when the start
+    // succeeded.
+    bool (*StartInstaller)(const WCHAR* path, const WCHAR* folder, const FileIdentity& downloaded);
 };
 
 extern const InstallPlatform kWin32Install;

@@ -1,12 +1,13 @@
-// The installer arrives over plain HTTP into a folder that other local users
-// may be able to write to, and it is started with administrator rights. So it
-// is started only when it carries a valid Authenticode signature of the
-// maker's. The file is opened once, shared for reading only, verified through
-// that handle and held until the shell has started it: neither the network
-// nor another user can swap it between the check and the start.
+// The installer arrives over plain HTTP and is started with administrator
+// rights. So it is started only when it is the file this run downloaded and
+// carries a valid Authenticode signature of the maker's. The file is opened
+// once, shared for reading only, checked and verified through that handle and
+// held until the shell has started it: neither the network nor another user
+// can swap it between the check and the start.
 #include "launcher/installer_trust.h"
 
 #include "base/system_library.h"
+#include "download/partial_file.h"
 
 #include <softpub.h>
 #include <wchar.h>
@@ -16,50 +17,85 @@ const WCHAR kMakerPublisherCommonName[] = L"Corvid Software";
 
 static const GUID kVerifyAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 
-// Room for any sensible subject attribute; longer values count as unreadable.
-static const DWORD kNameChars = 128;
+// The signature calls, looked up in the system's wintrust.dll and
+// crypt32.dll when first needed.
+struct TrustApi {
+    decltype(&::WinVerifyTrust) WinVerifyTrust;
+    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
+    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
+    decltype(&::CertGetNameStringW) CertGetNameStringW;
+};
 
-InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization, const WCHAR* commonName)
+// A name read whole and equal to the maker's.
+static bool IsMakerName(const WCHAR* name, DWORD count, const WCHAR* maker)
 {
-    if (status != ERROR_SUCCESS)
+    // The count includes the terminator; a full buffer may mean a cut value.
+    if (count < 2 || count >= kNameChars || name[count - 1] != L'\0' ||
+        wcslen(name) != count - 1)
+        return false;
+    return wcscmp(name, maker) == 0;
+}
+
+InstallerTrust JudgeInstallerTrust(const TrustReadings& readings)
+{
+    if (readings.status != ERROR_SUCCESS)
         return kTrustBadSignature;
-    if (!organization || !commonName)
-        return kTrustOtherPublisher;
-    if (wcscmp(organization, kMakerPublisherOrganization) != 0 ||
-        wcscmp(commonName, kMakerPublisherCommonName) != 0)
+    if (!IsMakerName(readings.organization, readings.organizationCount,
+                     kMakerPublisherOrganization) ||
+        !IsMakerName(readings.commonName, readings.commonNameCount, kMakerPublisherCommonName))
         return kTrustOtherPublisher;
     return kTrustStart;
 }
 
-// Reads one attribute of the certificate's subject. False when it is absent,
-// would not fit the buffer, or holds a NUL inside its value: such a value,
-// "Corvid Software\0anything", would otherwise compare equal to the maker's.
-static bool ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate, const char* oid,
-                                 WCHAR (&name)[kNameChars])
+bool IsDownloadedFile(const FileIdentity& expected, const FileIdentity& held,
+                      const WCHAR* finalPath, const WCHAR* path)
+{
+    if (expected.volume != held.volume || expected.indexHigh != held.indexHigh ||
+        expected.indexLow != held.indexLow)
+        return false;
+    if (!finalPath)
+        return true;  // a system that cannot tell: the identity has to do
+    // "\\\\?\\C:\\..." names a local path; anything else is not the path given.
+    if (wcsncmp(finalPath, L"\\\\?\\", 4) != 0 || wcsncmp(finalPath + 4, L"UNC\\", 4) == 0)
+        return false;
+    return _wcsicmp(finalPath + 4, path) == 0;
+}
+
+typedef DWORD(WINAPI* FinalPathFn)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+
+// Checks that the held file is the one downloaded, at the path to be started.
+// Where the system tells a handle's final path (Windows Vista and later), a
+// path it cannot tell refuses the file.
+static bool HoldsDownloadedFile(HANDLE file, const WCHAR* path, const FileIdentity& downloaded)
+{
+    FileIdentity held;
+    if (!ReadFileIdentity(file, &held))
+        return false;
+    FinalPathFn finalPathOf = reinterpret_cast<FinalPathFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!finalPathOf)
+        return IsDownloadedFile(downloaded, held, nullptr, path);
+    WCHAR finalPath[MAX_PATH + 8];
+    DWORD length = finalPathOf(file, finalPath, MAX_PATH + 8, FILE_NAME_NORMALIZED);
+    return length != 0 && length < MAX_PATH + 8 &&
+           IsDownloadedFile(downloaded, held, finalPath, path);
+}
+
+// Reads one attribute of the certificate's subject into name; answers the
+// count CertGetNameStringW gave.
+static DWORD ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate,
+                                  const char* oid, WCHAR (&name)[kNameChars])
 {
     name[0] = L'\0';
-    DWORD count = api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0,
-                                         const_cast<char*>(oid), name, kNameChars);
-    // The count includes the terminator; a full buffer may mean a cut value.
-    if (count < 2 || count >= kNameChars) {
-        name[0] = L'\0';
-        return false;
-    }
-    name[count - 1] = L'\0';
-    return wcslen(name) == count - 1;
+    return api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid),
+                                  name, kNameChars);
 }
 
 // Verifies the open file's signature through its handle and, when it holds,
-// reads the signer's organisation and common name. Answers the verification
-// status; the names are empty when they could not be read.
-static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
-                           WCHAR (&organization)[kNameChars], WCHAR (&commonName)[kNameChars],
-                           bool& namesRead)
+// reads the signer's organisation and common name.
+static void VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
+                           TrustReadings& readings)
 {
-    namesRead = false;
-    organization[0] = L'\0';
-    commonName[0] = L'\0';
-
     WINTRUST_FILE_INFO fileInfo;
     ZeroMemory(&fileInfo, sizeof(fileInfo));
     fileInfo.cbStruct = sizeof(fileInfo);
@@ -81,9 +117,9 @@ static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
 
     // Read only, though the call's parameter is not declared const.
     GUID* action = const_cast<GUID*>(&kVerifyAction);
-    LONG status = api.WinVerifyTrust(nullptr, action, &trust);
+    readings.status = api.WinVerifyTrust(nullptr, action, &trust);
 
-    if (status == ERROR_SUCCESS) {
+    if (readings.status == ERROR_SUCCESS) {
         CRYPT_PROVIDER_DATA* provider = api.WTHelperProvDataFromStateData(trust.hWVTStateData);
         CRYPT_PROVIDER_SGNR* signer =
             provider ? api.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
@@ -92,67 +128,20 @@ static LONG VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
         if (signer && signer->csCertChain > 0 && signer->pasCertChain)
             certificate = signer->pasCertChain[0].pCert;
         if (certificate) {
-            bool haveOrganization =
-                ReadSubjectAttribute(api, certificate, szOID_ORGANIZATION_NAME, organization);
-            bool haveCommonName =
-                ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME, commonName);
-            namesRead = haveOrganization && haveCommonName;
+            readings.organizationCount = ReadSubjectAttribute(
+                api, certificate, szOID_ORGANIZATION_NAME, readings.organization);
+            readings.commonNameCount =
+                ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME, readings.commonName);
         }
     }
 
     // The state is released whatever the outcome; the names were copied out.
     trust.dwStateAction = WTD_STATEACTION_CLOSE;
     api.WinVerifyTrust(nullptr, action, &trust);
-    return status;
-}
-
-bool StartVerifiedInstallerOn(const TrustPlatform& os, const WCHAR* path, const WCHAR* folder)
-{
-    // Shared for reading only: while this handle is open nobody can write,
-    // rename or delete the file, yet the shell can still open it to start it.
-    HANDLE file = os.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = os.GetLastError();
-        os.DebugLog(L"RookMini: Installer not started, it cannot be opened. Error: %u", error);
-        return false;
-    }
-
-    // Libraries that cannot be had refuse the installer like a bad signature.
-    WCHAR organization[kNameChars];
-    WCHAR commonName[kNameChars];
-    bool namesRead = false;
-    TrustApi api;
-    LONG status = kTrustUnavailable;
-    if (os.LoadTrust(&api))
-        status = VerifyHeldFile(api, path, file, organization, commonName, namesRead);
-
-    bool started = false;
-    switch (JudgeInstallerTrust(status, namesRead ? organization : nullptr,
-                                namesRead ? commonName : nullptr)) {
-    case kTrustStart:
-        // The shell opens the path again; the held handle keeps it the same file.
-        started = os.LaunchProgram(true, path, folder, L"");
-        break;
-    case kTrustBadSignature:
-        os.DebugLog(L"RookMini: Installer not started, signature check failed. Status: 0x%08X",
-                    static_cast<DWORD>(status));
-        break;
-    case kTrustOtherPublisher:
-        os.DebugLog(L"RookMini: Installer not started, its publisher is not the maker.");
-        break;
-    }
-    os.CloseHandle(file);
-    return started;
-}
-
-bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder)
-{
-    return StartVerifiedInstallerOn(kWin32Trust, path, folder);
 }
 
 // Fills the table from the system folder's wintrust.dll and crypt32.dll.
-static bool LoadSystemTrust(TrustApi* api)
+static bool LoadTrust(TrustApi* api)
 {
     HMODULE wintrust = LoadSystemLibrary(L"wintrust.dll");
     HMODULE crypt32 = wintrust ? LoadSystemLibrary(L"crypt32.dll") : nullptr;
@@ -164,11 +153,45 @@ static bool LoadSystemTrust(TrustApi* api)
            BindFunction(crypt32, "CertGetNameStringW", api->CertGetNameStringW);
 }
 
-const TrustPlatform kWin32Trust = {
-    .LoadTrust = LoadSystemTrust,
-    .CreateFileW = ::CreateFileW,
-    .GetLastError = ::GetLastError,
-    .CloseHandle = ::CloseHandle,
-    .LaunchProgram = LaunchProgram,
-    .DebugLog = DebugLog,
-};
+bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder,
+                            const FileIdentity& downloaded)
+{
+    // Shared for reading only: while this handle is open nobody can write,
+    // rename or delete the file, yet the shell can still open it to start it.
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        DebugLog(L"RookMini: Installer not started, it cannot be opened. Error: %u", error);
+        return false;
+    }
+    if (!HoldsDownloadedFile(file, path, downloaded)) {
+        DebugLog(L"RookMini: Installer not started, it is not the file downloaded.");
+        CloseHandle(file);
+        return false;
+    }
+
+    // Libraries that cannot be had refuse the installer like a bad signature.
+    TrustReadings readings = {};
+    readings.status = kTrustUnavailable;
+    TrustApi api;
+    if (LoadTrust(&api))
+        VerifyHeldFile(api, path, file, readings);
+
+    bool started = false;
+    switch (JudgeInstallerTrust(readings)) {
+    case kTrustStart:
+        // The shell opens the path again; the held handle keeps it the same file.
+        started = LaunchProgram(true, path, folder, L"");
+        break;
+    case kTrustBadSignature:
+        DebugLog(L"RookMini: Installer not started, signature check failed. Status: 0x%08X",
+                 static_cast<DWORD>(readings.status));
+        break;
+    case kTrustOtherPublisher:
+        DebugLog(L"RookMini: Installer not started, its publisher is not the maker.");
+        break;
+    }
+    CloseHandle(file);
+    return started;
+}

@@ -1,11 +1,11 @@
 // The trust check in front of the installer's elevated start: the downloaded
-// file is held open against writing and deletion, its Authenticode signature
-// is verified through that handle, its signer must be the maker, and only
-// then is it started. The Windows calls come through a table so that tests
-// can answer them.
+// file is held open against writing and deletion, it must be the very file
+// that was downloaded, its Authenticode signature is verified through that
+// handle, its signer must be the maker, and only then is it started.
 #pragma once
 
 #include "base/rookmini.h"
+#include "download/download_job.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -15,30 +15,22 @@
 extern const WCHAR kMakerPublisherOrganization[];
 extern const WCHAR kMakerPublisherCommonName[];
 
-// The signature calls, looked up in the system's wintrust.dll and
-// crypt32.dll when first needed.
-struct TrustApi {
-    decltype(&::WinVerifyTrust) WinVerifyTrust;
-    decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
-    decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
-    decltype(&::CertGetNameStringW) CertGetNameStringW;
-};
-
 // The status reported when the signature libraries cannot be had.
 const LONG kTrustUnavailable = TRUST_E_SYSTEM_ERROR;
 
-struct TrustPlatform {
-    // Fills the table from the system's libraries; false when any library
-    // or function cannot be had.
-    bool (*LoadTrust)(TrustApi* api);
-    decltype(&::CreateFileW) CreateFileW;
-    decltype(&::GetLastError) GetLastError;
-    decltype(&::CloseHandle) CloseHandle;
-    decltype(&::LaunchProgram) LaunchProgram;
-    void (*DebugLog)(const WCHAR* format, ...);
-};
+// Room for any sensible subject attribute; longer values count as unreadable.
+const DWORD kNameChars = 128;
 
-extern const TrustPlatform kWin32Trust;
+// What the verification found: its status and the signer's two names as
+// CertGetNameStringW gave them, with the count it answered (characters
+// written, the terminator included; 0 when not read).
+struct TrustReadings {
+    LONG status;
+    WCHAR organization[kNameChars];
+    DWORD organizationCount;
+    WCHAR commonName[kNameChars];
+    DWORD commonNameCount;
+};
 
 enum InstallerTrust {
     kTrustStart,           // signature valid and the signer is the maker
@@ -46,12 +38,19 @@ enum InstallerTrust {
     kTrustOtherPublisher,  // valid signature, but not the maker's (or unreadable)
 };
 
-// The decision: the verification's status and the signer's organisation and
-// common name (null when they could not be read).
-InstallerTrust JudgeInstallerTrust(LONG status, const WCHAR* organization, const WCHAR* commonName);
+// A name counts only when it was read whole: not cut at the buffer, and
+// without a NUL inside ("Corvid Software\0anything" is not the maker).
+InstallerTrust JudgeInstallerTrust(const TrustReadings& readings);
 
-// Opens the installer, verifies it and its publisher, and starts it elevated
-// with LaunchProgram while the file is still held; true only when the start
-// succeeded. A refused file gets one diagnostic line and is not started.
-bool StartVerifiedInstallerOn(const TrustPlatform& os, const WCHAR* path, const WCHAR* folder);
-bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder);
+// Whether the held file is the one to be started: the file that was
+// downloaded (same identity) at the path the shell will open (its final
+// path, where the system can tell it, names the same file as the path).
+bool IsDownloadedFile(const FileIdentity& expected, const FileIdentity& held,
+                      const WCHAR* finalPath, const WCHAR* path);
+
+// Opens the installer, checks that it is the file downloaded, verifies it and
+// its publisher, and starts it elevated with LaunchProgram while the file is
+// still held; true only when the start succeeded. A refused file gets one
+// diagnostic line and is not started.
+bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder,
+                            const FileIdentity& downloaded);

@@ -1,35 +1,51 @@
 // The staging folder. The installer is saved here and started elevated from
-// here, and an installer loads DLLs from its own folder, so the folder must
-// be one that no other local user can write to, replace or redirect. The
-// machine-wide application-data folder lets every user create folders, so
-// the final folder gets a protected DACL of its own, a folder that already
-// exists is used only when it can be shown to be ours, and the folder is held
-// open without delete sharing until install mode is done with it.
+// here, and an installer loads DLLs from its own folder, so no other local
+// user may be able to write to it, replace it or redirect any level of its
+// path. The machine-wide application-data folder lets every user create
+// folders, so each level is opened without following a link and held without
+// delete sharing from the start until the installer has started, and is used
+// only when it is a real folder with a trusted owner; the last level gets a
+// protected DACL of its own and may hold nothing but our own files.
 #include "launcher/staging_folder.h"
 
 #include <shlobj.h>
 #include <wchar.h>
 
-static const WCHAR* const kMachineLevels[] = {L"\\Ironbark", L"\\Meridian", L"\\Temporary"};
-static const WCHAR kFinalLevel[] = L"\\meridian_mainmini";
+static const WCHAR* const kLevels[kStagingLevels] = {L"\\Ironbark", L"\\Meridian", L"\\Temporary",
+                                                     L"\\meridian_mainmini"};
 static const WCHAR kInstallerName[] = L"meridian_setupfull.exe";
+static const WCHAR kPartialName[] = L"meridian_setupfull.partial";
 static const int kFreshNameAttempts = 16;
+
+// SIDs by their authority and sub-authorities, as Windows 2000 builds them.
+static bool MakeSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE], const DWORD* parts, BYTE count)
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    if (GetSidLengthRequired(count) > SECURITY_MAX_SID_SIZE || !InitializeSid(sid, &nt, count))
+        return false;
+    for (BYTE i = 0; i < count; ++i)
+        *GetSidSubAuthority(sid, i) = parts[i];
+    return true;
+}
 
 bool BuildPrivateSecurity(PrivateSecurity* security, PSID user)
 {
-    DWORD size = SECURITY_MAX_SID_SIZE;
+    static const DWORD kAdministrators[] = {SECURITY_BUILTIN_DOMAIN_RID,
+                                            DOMAIN_ALIAS_RID_ADMINS};
+    static const DWORD kSystem[] = {SECURITY_LOCAL_SYSTEM_RID};
+    static const DWORD kTrustedInstaller[] = {80, 956008885, 3418522649, 1831038044,
+                                              1853292631, 2271478464};
     if (!CopySid(SECURITY_MAX_SID_SIZE, security->user, user) ||
-        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, security->administrators, &size))
-        return false;
-    size = SECURITY_MAX_SID_SIZE;
-    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, security->system, &size))
+        !MakeSid(security->administrators, kAdministrators, 2) ||
+        !MakeSid(security->system, kSystem, 1) ||
+        !MakeSid(security->trustedInstaller, kTrustedInstaller, 6))
         return false;
 
     PACL acl = reinterpret_cast<PACL>(security->acl);
     if (!InitializeAcl(acl, sizeof(security->acl), ACL_REVISION))
         return false;
-    BYTE* const trusted[] = {security->user, security->administrators, security->system};
-    for (BYTE* sid : trusted) {
+    BYTE* const granted[] = {security->user, security->administrators, security->system};
+    for (BYTE* sid : granted) {
         if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
                                    FILE_ALL_ACCESS, sid))
             return false;
@@ -40,9 +56,17 @@ bool BuildPrivateSecurity(PrivateSecurity* security, PSID user)
                                         SE_DACL_PROTECTED);
 }
 
-bool IsTrustedOwner(const PrivateSecurity& security, PSID owner)
+bool IsTrustedFolder(const FolderFacts& facts, const PrivateSecurity& security)
 {
-    const BYTE* const trusted[] = {security.user, security.administrators, security.system};
+    const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+    if (facts.pathAttributes == INVALID_FILE_ATTRIBUTES ||
+        !(facts.pathAttributes & FILE_ATTRIBUTE_DIRECTORY) || (facts.pathAttributes & link) ||
+        !facts.opened || !(facts.heldAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (facts.heldAttributes & link) || !facts.ownerRead)
+        return false;
+    PSID owner = const_cast<BYTE*>(facts.owner);
+    const BYTE* const trusted[] = {security.user, security.administrators, security.system,
+                                   security.trustedInstaller};
     for (const BYTE* sid : trusted) {
         if (EqualSid(owner, const_cast<BYTE*>(sid)))
             return true;
@@ -50,172 +74,133 @@ bool IsTrustedOwner(const PrivateSecurity& security, PSID owner)
     return false;
 }
 
-// Whether the folder holds nothing but, at most, an installer file of an
-// earlier run: anything else (a DLL beside the installer, say) may have been
-// put there by someone else while the folder was open to all.
-static bool HoldsOnlyAnInstaller(const StagingPlatform& os, const WCHAR* folder)
+bool IsStagingEntry(const WCHAR* name, DWORD attributes)
+{
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0)
+        return true;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    return _wcsicmp(name, kInstallerName) == 0 || _wcsicmp(name, kPartialName) == 0;
+}
+
+// Opens a level without following a link and without delete sharing, so
+// that it cannot be renamed, removed or swapped while held, and reads what
+// the decision needs.
+static HANDLE HoldFolder(const WCHAR* path, DWORD access, FolderFacts* facts)
+{
+    ZeroMemory(facts, sizeof(*facts));
+    facts->pathAttributes = GetFileAttributesW(path);
+    HANDLE folder = CreateFileW(path, access | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return folder;
+    facts->opened = true;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(folder, &information))
+        facts->heldAttributes = information.dwFileAttributes;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        owner)
+        facts->ownerRead = CopySid(SECURITY_MAX_SID_SIZE, facts->owner, owner) != FALSE;
+    LocalFree(descriptor);
+    return folder;
+}
+
+// Whether the folder holds nothing but our own files.
+static bool HoldsOnlyStagingEntries(const WCHAR* folder)
 {
     WCHAR pattern[MAX_PATH];
-    wcscpy(pattern, folder);
-    if (!AppendPath(pattern, L"\\*"))
+    if (!CopyText(pattern, folder) || !AppendPath(pattern, L"\\*"))
         return false;
     WIN32_FIND_DATAW entry;
-    HANDLE find = os.FindFirstFileW(pattern, &entry);
+    HANDLE find = FindFirstFileW(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE)
         return false;
     bool only = true;
     do {
-        const WCHAR* name = entry.cFileName;
-        if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0)
-            continue;
-        const DWORD notAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-        if (_wcsicmp(name, kInstallerName) != 0 || (entry.dwFileAttributes & notAFile))
-            only = false;
-    } while (only && os.FindNextFileW(find, &entry));
-    os.FindClose(find);
+        only = IsStagingEntry(entry.cFileName, entry.dwFileAttributes);
+    } while (only && FindNextFileW(find, &entry));
+    FindClose(find);
     return only;
 }
 
-// Makes the held folder private and checks that it is ours to use: a plain
-// folder, not a link, owned by one of the three, holding no stranger's file.
-static bool MakePrivate(const StagingPlatform& os, PrivateSecurity& security, HANDLE folder,
-                        const WCHAR* path)
+// Makes the held last level private, checks what it holds, and creates the
+// partial file in it: a partial file of an earlier run goes first, and a
+// name that cannot be had makes the folder unusable.
+static bool TakeFinalLevel(StagingFolder* staging, PrivateSecurity& security, HANDLE folder)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!os.GetFileInformationByHandle(folder, &information) ||
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (SetSecurityInfo(folder, SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, reinterpret_cast<PACL>(security.acl), nullptr) != ERROR_SUCCESS ||
+        !HoldsOnlyStagingEntries(staging->folder))
         return false;
-
-    // An owner may always change the DACL again, so only the three may own it.
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (os.GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (!CopyText(staging->installer, staging->folder) ||
+        !AppendPath(staging->installer, L"\\") || !AppendPath(staging->installer, kInstallerName) ||
+        !CopyText(staging->partial, staging->folder) || !AppendPath(staging->partial, L"\\") ||
+        !AppendPath(staging->partial, kPartialName))
         return false;
-    bool trusted = owner && IsTrustedOwner(security, owner);
-    LocalFree(descriptor);
-    if (!trusted)
-        return false;
-
-    if (os.SetSecurityInfo(folder, SE_FILE_OBJECT,
-                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                           nullptr, reinterpret_cast<PACL>(security.acl), nullptr) != ERROR_SUCCESS)
-        return false;
-    return HoldsOnlyAnInstaller(os, path);
+    DeleteFileW(staging->partial);
+    staging->partialFile =
+        CreateFileW(staging->partial, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return staging->partialFile != INVALID_HANDLE_VALUE;
 }
 
-// Holds the folder open and makes it private. The handle does not follow a
-// link and shares no delete, so the folder cannot be renamed, removed or
-// swapped while it is held.
-static HANDLE HoldPrivate(const StagingPlatform& os, PrivateSecurity& security, const WCHAR* path)
+// Creates (privately, for the last one) and holds each level under the
+// application-data folder; true when every level is ours.
+static bool TakeMachineFolder(StagingFolder* staging, PrivateSecurity& security,
+                              const WCHAR* appData)
 {
-    HANDLE folder = os.CreateFileW(
-        path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return INVALID_HANDLE_VALUE;
-    if (!MakePrivate(os, security, folder, path)) {
-        os.CloseHandle(folder);
-        return INVALID_HANDLE_VALUE;
+    WCHAR* path = staging->folder;
+    if (!CopyText(staging->folder, appData))
+        return false;
+    CreateDirectoryW(path, nullptr);  // existing or not: go on
+    for (int i = 0; i < kStagingLevels; ++i) {
+        bool last = i == kStagingLevels - 1;
+        if (!AppendPath(staging->folder, kLevels[i]))
+            return false;
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
+        CreateDirectoryW(path, last ? &attributes : nullptr);
+        FolderFacts facts;
+        staging->levels[i] = HoldFolder(path, last ? WRITE_DAC : 0, &facts);
+        if (!IsTrustedFolder(facts, security))
+            return false;
     }
-    return folder;
+    return TakeFinalLevel(staging, security, staging->levels[kStagingLevels - 1]);
 }
 
-enum MachineFolder { kMachineUnavailable, kMachineUnsafe, kMachineReady };
-
-// Builds the folder chain under the machine-wide application-data folder one
-// level at a time, creating each. A level that is a link (or not a folder)
-// makes the chain unsafe; a path that does not fit makes it unavailable.
-static MachineFolder BuildMachineChain(const StagingPlatform& os, WCHAR (&path)[MAX_PATH])
-{
-    path[0] = L'\0';
-    if (!os.SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, TRUE) || path[0] == L'\0')
-        return kMachineUnavailable;
-    os.CreateDirectoryW(path, nullptr);  // existing or not: go on
-    for (const WCHAR* level : kMachineLevels) {
-        if (!AppendPath(path, level))
-            return kMachineUnavailable;
-        os.CreateDirectoryW(path, nullptr);
-        DWORD attributes = os.GetFileAttributesW(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return kMachineUnsafe;
-    }
-    return AppendPath(path, kFinalLevel) ? kMachineReady : kMachineUnavailable;
-}
-
-// A new private folder with a unique name under the user's own temporary folder.
-static HANDLE TakeFreshTemporaryFolder(const StagingPlatform& os, PrivateSecurity& security,
-                                       WCHAR (&path)[MAX_PATH])
+// A new private folder with a unique name under the user's own temporary
+// folder, by its long name so that it compares with what the file system
+// reports.
+static bool TakeFreshFolder(StagingFolder* staging, PrivateSecurity& security)
 {
     WCHAR temporary[MAX_PATH];
-    DWORD length = os.GetTempPathW(MAX_PATH, temporary);
+    DWORD length = GetTempPathW(MAX_PATH, temporary);
     if (length == 0 || length >= MAX_PATH)
-        return INVALID_HANDLE_VALUE;
-    DWORD seed = os.GetTickCount() ^ (GetCurrentProcessId() << 16);
+        return false;
+    length = GetLongPathNameW(temporary, temporary, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < kFreshNameAttempts; ++attempt) {
         WCHAR name[24];
         wsprintfW(name, L"RookMini-%08X", seed + attempt * 0x9E3779B9u);
-        wcscpy(path, temporary);
-        if (!AppendPath(path, name))
-            return INVALID_HANDLE_VALUE;
-        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
-        if (os.CreateDirectoryW(path, &attributes))
-            return HoldPrivate(os, security, path);
-        if (os.GetLastError() != ERROR_ALREADY_EXISTS)
-            return INVALID_HANDLE_VALUE;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-bool PrepareStagingFolderOn(const StagingPlatform& os, StagingFolder* staging)
-{
-    staging->folder[0] = L'\0';
-    staging->installer[0] = L'\0';
-    staging->held = INVALID_HANDLE_VALUE;
-
-    BYTE user[SECURITY_MAX_SID_SIZE];
-    PrivateSecurity security;
-    if (!os.CurrentUser(user) || !BuildPrivateSecurity(&security, user))
-        return false;
-
-    WCHAR machine[MAX_PATH];
-    MachineFolder chain = BuildMachineChain(os, machine);
-    if (chain == kMachineUnavailable)
-        return false;
-    // Created private, or the one already there if it can be shown to be ours.
-    HANDLE held = INVALID_HANDLE_VALUE;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
-    if (chain == kMachineReady &&
-        (os.CreateDirectoryW(machine, &attributes) || os.GetLastError() == ERROR_ALREADY_EXISTS))
-        held = HoldPrivate(os, security, machine);
-    if (held != INVALID_HANDLE_VALUE) {
-        wcscpy(staging->folder, machine);
-    } else {
-        held = TakeFreshTemporaryFolder(os, security, staging->folder);
-        if (held == INVALID_HANDLE_VALUE)
+        if (!CopyText(staging->folder, temporary) || !AppendPath(staging->folder, name))
             return false;
-        os.DebugLog(L"RookMini: Staging folder %s cannot be made private, using %s", machine,
-                    staging->folder);
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
+        if (CreateDirectoryW(staging->folder, &attributes)) {
+            FolderFacts facts;
+            HANDLE& held = staging->levels[kStagingLevels - 1];
+            held = HoldFolder(staging->folder, WRITE_DAC, &facts);
+            return IsTrustedFolder(facts, security) && TakeFinalLevel(staging, security, held);
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
     }
-
-    wcscpy(staging->installer, staging->folder);
-    if (!AppendPath(staging->installer, L"\\") || !AppendPath(staging->installer, kInstallerName)) {
-        os.CloseHandle(held);
-        staging->folder[0] = L'\0';
-        staging->installer[0] = L'\0';
-        return false;
-    }
-    staging->held = held;
-    return true;
-}
-
-void ReleaseStagingFolder(StagingFolder* staging)
-{
-    if (staging->held != INVALID_HANDLE_VALUE)
-        CloseHandle(staging->held);
-    staging->held = INVALID_HANDLE_VALUE;
+    return false;
 }
 
 // The user the process runs as, from its token.
@@ -235,26 +220,58 @@ static bool ReadCurrentUser(BYTE (&sid)[SECURITY_MAX_SID_SIZE])
     return read;
 }
 
-bool PrepareStagingFolder(StagingFolder* staging)
+static void Empty(StagingFolder* staging)
 {
-    return PrepareStagingFolderOn(kWin32Staging, staging);
+    staging->folder[0] = L'\0';
+    staging->installer[0] = L'\0';
+    staging->partial[0] = L'\0';
+    for (HANDLE& level : staging->levels)
+        level = INVALID_HANDLE_VALUE;
+    staging->partialFile = INVALID_HANDLE_VALUE;
 }
 
-const StagingPlatform kWin32Staging = {
-    .SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW,
-    .GetTempPathW = ::GetTempPathW,
-    .CreateDirectoryW = ::CreateDirectoryW,
-    .GetFileAttributesW = ::GetFileAttributesW,
-    .CreateFileW = ::CreateFileW,
-    .GetFileInformationByHandle = ::GetFileInformationByHandle,
-    .GetSecurityInfo = ::GetSecurityInfo,
-    .SetSecurityInfo = ::SetSecurityInfo,
-    .FindFirstFileW = ::FindFirstFileW,
-    .FindNextFileW = ::FindNextFileW,
-    .FindClose = ::FindClose,
-    .CloseHandle = ::CloseHandle,
-    .GetLastError = ::GetLastError,
-    .GetTickCount = ::GetTickCount,
-    .CurrentUser = ReadCurrentUser,
-    .DebugLog = ::DebugLog,
-};
+bool PrepareStagingFolderIn(const WCHAR* appData, StagingFolder* staging)
+{
+    Empty(staging);
+    BYTE user[SECURITY_MAX_SID_SIZE];
+    PrivateSecurity security;
+    if (!ReadCurrentUser(user) || !BuildPrivateSecurity(&security, user))
+        return false;
+    if (appData[0] != L'\0' && TakeMachineFolder(staging, security, appData))
+        return true;
+
+    WCHAR machine[MAX_PATH];
+    CopyText(machine, staging->folder);
+    ReleaseStagingFolder(staging);
+    if (TakeFreshFolder(staging, security)) {
+        DebugLog(L"RookMini: Staging folder %s cannot be made private, using %s", machine,
+                 staging->folder);
+        return true;
+    }
+    ReleaseStagingFolder(staging);
+    return false;
+}
+
+bool PrepareStagingFolder(StagingFolder* staging)
+{
+    WCHAR appData[MAX_PATH] = L"";
+    if (!SHGetSpecialFolderPathW(nullptr, appData, CSIDL_COMMON_APPDATA, TRUE) ||
+        appData[0] == L'\0') {
+        Empty(staging);
+        return false;
+    }
+    return PrepareStagingFolderIn(appData, staging);
+}
+
+void ReleaseStagingFolder(StagingFolder* staging)
+{
+    if (staging->partialFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(staging->partialFile);
+        DeleteFileW(staging->partial);
+    }
+    for (int i = kStagingLevels - 1; i >= 0; --i) {
+        if (staging->levels[i] != INVALID_HANDLE_VALUE)
+            CloseHandle(staging->levels[i]);
+    }
+    Empty(staging);
+}

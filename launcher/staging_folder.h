@@ -1,67 +1,70 @@
-// The staging folder of install mode: where the installer is saved and from
-// where it is started elevated. Only the current user, the Administrators and
-// SYSTEM may change it, and it is a plain folder, not a link. Its Windows
-// calls come through a table so that tests can play any folder.
+// The staging folder of install mode: where the installer is downloaded and
+// from where it is started elevated. Every level of its path is held open
+// from the start of install mode until the installer has started, each a real
+// folder (not a link) owned by the user, the Administrators, SYSTEM or
+// TrustedInstaller; the last level only the user, the Administrators and
+// SYSTEM may change. Otherwise a fresh private folder under the user's own
+// temporary folder serves instead.
 #pragma once
 
 #include "base/rookmini.h"
 
 #include <aclapi.h>
-#include <shlobj.h>
+
+// The levels under the machine-wide application-data folder.
+const int kStagingLevels = 4;
 
 struct StagingFolder {
-    WCHAR folder[MAX_PATH];     // the folder in use
-    WCHAR installer[MAX_PATH];  // the installer's path in it
-    HANDLE held;                // the folder held open: it cannot be renamed or removed
+    WCHAR folder[MAX_PATH];             // the folder in use
+    WCHAR installer[MAX_PATH];          // the installer's path in it
+    WCHAR partial[MAX_PATH];            // the partial download's path in it
+    HANDLE levels[kStagingLevels];      // the folder and the levels above it, held
+    HANDLE partialFile;                 // created new, shared with nobody for writing
 };
 
 // A protected DACL (nothing inherited from above) that gives full control,
 // inherited by what is created inside, to the current user, the
-// Administrators and SYSTEM, and to nobody else.
+// Administrators and SYSTEM, and to nobody else; and the owners trusted.
 struct PrivateSecurity {
     SECURITY_DESCRIPTOR descriptor;
     BYTE acl[256];
     BYTE user[SECURITY_MAX_SID_SIZE];
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     BYTE system[SECURITY_MAX_SID_SIZE];
+    BYTE trustedInstaller[SECURITY_MAX_SID_SIZE];
 };
 
 // Builds it for the given user; false when it cannot be built.
 bool BuildPrivateSecurity(PrivateSecurity* security, PSID user);
 
-// Whether a SID is one of the three that the private DACL names.
-bool IsTrustedOwner(const PrivateSecurity& security, PSID owner);
-
-struct StagingPlatform {
-    decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
-    decltype(&::GetTempPathW) GetTempPathW;
-    decltype(&::CreateDirectoryW) CreateDirectoryW;
-    decltype(&::GetFileAttributesW) GetFileAttributesW;
-    decltype(&::CreateFileW) CreateFileW;
-    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
-    decltype(&::GetSecurityInfo) GetSecurityInfo;
-    decltype(&::SetSecurityInfo) SetSecurityInfo;
-    decltype(&::FindFirstFileW) FindFirstFileW;
-    decltype(&::FindNextFileW) FindNextFileW;
-    decltype(&::FindClose) FindClose;
-    decltype(&::CloseHandle) CloseHandle;
-    decltype(&::GetLastError) GetLastError;
-    decltype(&::GetTickCount) GetTickCount;
-    // The current user's SID, copied into sid; false when it cannot be read.
-    bool (*CurrentUser)(BYTE (&sid)[SECURITY_MAX_SID_SIZE]);
-    void (*DebugLog)(const WCHAR* format, ...);
+// What was read of one level of the folder's path.
+struct FolderFacts {
+    DWORD pathAttributes;              // of the path, as a link shows itself
+    bool opened;                       // opened without following a link
+    DWORD heldAttributes;              // of what was opened
+    bool ownerRead;
+    BYTE owner[SECURITY_MAX_SID_SIZE];
 };
 
-extern const StagingPlatform kWin32Staging;
+// Whether a level can be trusted: a real folder, not a link by its path nor
+// by its handle, whose owner is the user, the Administrators, SYSTEM or
+// TrustedInstaller (an owner can always change the DACL back).
+bool IsTrustedFolder(const FolderFacts& facts, const PrivateSecurity& security);
 
-// Prepares the staging folder: "Ironbark\Meridian\Temporary\meridian_mainmini"
-// under the machine-wide application-data folder, created private or, when it
-// exists, used only if it is a plain folder owned by one of the three, whose
-// DACL can be made private, and that holds nothing but an earlier installer.
-// Otherwise a fresh private folder with a unique name under the user's own
-// temporary folder. False (nothing held) when no folder can be had.
-bool PrepareStagingFolderOn(const StagingPlatform& os, StagingFolder* staging);
+// Whether an entry found in an existing staging folder may stay: only an
+// installer or a partial download of an earlier run, as plain files. Anything
+// else (a DLL beside the installer, say) may have been put there by someone
+// else while the folder was open to all.
+bool IsStagingEntry(const WCHAR* name, DWORD attributes);
+
+// Prepares the staging folder under the machine-wide application-data
+// folder, or a fresh one under the user's temporary folder, and creates the
+// partial file in it. False (nothing held) when no folder can be had.
 bool PrepareStagingFolder(StagingFolder* staging);
 
-// Lets the folder go once the installer has been started or refused.
+// The same under the given application-data folder.
+bool PrepareStagingFolderIn(const WCHAR* appData, StagingFolder* staging);
+
+// Lets the folder go once the installer has been started or refused; removes
+// a partial file it still holds.
 void ReleaseStagingFolder(StagingFolder* staging);

@@ -119,12 +119,13 @@ int ProbeInstalledVersionOn(const UpdateGatePlatform& os)
 }
 
 // Fetches the manifest and answers the minimum build it publishes, 0 when it
-// was not fetched or not understood.
-static int FetchMinimum(const UpdateGatePlatform& os)
+// was not fetched or not understood. A verdict later than kLateVerdict after
+// the App's start would not be acted on, so the fetch ends by then.
+static int FetchMinimum(const UpdateGatePlatform& os, DWORD startTick)
 {
     BYTE* body = nullptr;
     DWORD length = 0;
-    os.FetchUrl(kVersionManifestUrl, &body, &length, nullptr, nullptr, nullptr);
+    os.FetchUrl(kVersionManifestUrl, &body, &length, startTick + kLateVerdict);
     if (!body)
         return 0;
     int minimum = 0;
@@ -169,7 +170,7 @@ static void OfferUpdate(const UpdateGatePlatform& os, DWORD elapsed)
 void RunUpdateGateOn(const UpdateGatePlatform& os, DWORD startTick)
 {
     int installed = ProbeInstalledVersionOn(os);
-    int minimum = FetchMinimum(os);
+    int minimum = FetchMinimum(os, startTick);
     DWORD elapsed = os.GetTickCount() - startTick;
     switch (DecideUpdate(installed, minimum, elapsed)) {
     case kNoUpdate:

@@ -1,16 +1,15 @@
-// FetchUrl: one HTTP GET of a whole resource into a heap block.
+// FetchUrl: one HTTP GET of a small resource, the version manifest, whole
+// into a heap block.
 #pragma once
 
 #include "base/rookmini.h"
 
-// Progress reports: the caller's context, position and total; the result is
-// ignored by the fetch.
-typedef LRESULT (*FetchProgressCallback)(void* context, int position, int total);
+// The most of a body that is read: a longer one is handed over cut here.
+const DWORD kFetchLimit = 65536;
 
 // Hands the body over as a malloc'ed block (the caller frees it) and its
 // length in bytes. True exactly when a block was handed over; the block may
-// hold fewer bytes than announced, even none. progress (with its context)
-// and cancel (an event that stops the fetch once set) are optional. A host
-// that stays silent for 30 seconds ends the fetch as a failure.
-bool FetchUrl(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress,
-              void* context, HANDLE cancel);
+// hold fewer bytes than announced, even none. The fetch ends by the deadline
+// (a GetTickCount value) whatever the host does, and gives up on a host that
+// stays silent for 30 seconds.
+bool FetchUrl(const WCHAR* url, BYTE** body, DWORD* length, DWORD deadline);

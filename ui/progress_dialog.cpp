@@ -1,47 +1,48 @@
 // The download progress dialog. It starts the download worker when it opens,
-// paints its tiled background, turns Cancel (or Esc, Enter or a close
-// request) into a cancel of the download without closing, and ends only when
-// its worker has finished, so that install mode never looks at a file that
-// is still being written. A worker message posted by anyone else before the
-// worker has finished changes nothing.
-#include "ui/download_ui.h"
+// paints its tiled background, moves its bar as the worker reports, turns
+// Cancel (or Esc, Enter or a close request) into a cancel of the download
+// without closing, and ends only when its worker has finished, so that
+// install mode never looks at a file that is still being written. A worker
+// message posted by anyone else before the worker has finished changes
+// nothing.
+#include "ui/progress_dialog.h"
 
 #include "res/resource.h"
 
-static DownloadJob* JobOf(HWND dialog)
+#include <commctrl.h>
+
+static ProgressDialog* StateOf(HWND dialog)
 {
-    return reinterpret_cast<DownloadJob*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    return reinterpret_cast<ProgressDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-static void OnInitDialog(const DialogPlatform& os, HWND dialog, DownloadJob* job)
+static void OnInitDialog(HWND dialog, ProgressDialog* state)
 {
-    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(job));
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+    DownloadJob* job = state->job;
     job->dialog = dialog;
 
     // Greys the close button and the window menu's Close. The change is on
     // the dialog class, so it holds for every dialog created after this one.
     SetClassLongPtrW(dialog, GCL_STYLE, GetClassLongPtrW(dialog, GCL_STYLE) | CS_NOCLOSE);
 
-    job->smallIcon = static_cast<HICON>(os.LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
-                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-    job->largeIcon = static_cast<HICON>(os.LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
-                                                      IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
-    if (!job->largeIcon)
-        job->largeIcon = job->smallIcon;
-    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(job->smallIcon));
-    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(job->largeIcon));
+    state->smallIcon = static_cast<HICON>(LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                                     IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    state->largeIcon = static_cast<HICON>(LoadImageW(g_hInstance, MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                                     IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    if (!state->largeIcon)
+        state->largeIcon = state->smallIcon;
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->largeIcon));
 
-    job->background = static_cast<HBITMAP>(os.LoadImageW(
+    state->background = static_cast<HBITMAP>(LoadImageW(
         g_hInstance, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 
     // Install mode waits for the worker once the dialog has ended. If it
     // cannot be started, nothing else would ever end the dialog, so the
-    // dialog reports the failure to itself; as after any failed download
-    // without a cancel, no installer of an earlier run is left behind.
-    job->worker = os.CreateThread(nullptr, 0, os.DownloadWorker, job, 0, nullptr);
+    // dialog reports the failure to itself.
+    job->worker = CreateThread(nullptr, 0, DownloadWorker, job, 0, nullptr);
     if (!job->worker) {
-        if (!job->cancelledByUser)
-            os.DeleteFileW(job->installerPath);
         job->finished = true;
         PostMessageW(dialog, WM_DOWNLOAD_FAILED, DOWNLOAD_MESSAGE_TAG, 0);
     }
@@ -50,12 +51,13 @@ static void OnInitDialog(const DialogPlatform& os, HWND dialog, DownloadJob* job
 // Tiles the background picture from the client area's top-left corner, rows
 // top to bottom, each left to right; the last tiles are cut by the client
 // area. Without a usable picture the dialog's own brush erases instead.
-static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC target)
+static INT_PTR OnEraseBackground(HWND dialog, HDC target)
 {
-    DownloadJob* job = JobOf(dialog);
+    ProgressDialog* state = StateOf(dialog);
     BITMAP picture = {};
-    if (!job || !job->background || !GetObjectW(job->background, sizeof(picture), &picture) ||
-        picture.bmWidth <= 0 || picture.bmHeight <= 0)
+    if (!state || !state->background ||
+        !GetObjectW(state->background, sizeof(picture), &picture) || picture.bmWidth <= 0 ||
+        picture.bmHeight <= 0)
         return FALSE;
 
     RECT client;
@@ -63,10 +65,10 @@ static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC targ
     HDC memory = CreateCompatibleDC(target);
     if (!memory)
         return FALSE;
-    HGDIOBJ previous = SelectObject(memory, job->background);
+    HGDIOBJ previous = SelectObject(memory, state->background);
     for (int y = 0; y < client.bottom; y += picture.bmHeight)
         for (int x = 0; x < client.right; x += picture.bmWidth)
-            os.BitBlt(target, x, y, picture.bmWidth, picture.bmHeight, memory, 0, 0, SRCCOPY);
+            BitBlt(target, x, y, picture.bmWidth, picture.bmHeight, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
     // A dialog answers through DWLP_MSGRESULT: tell the caller it is erased.
@@ -74,74 +76,93 @@ static INT_PTR OnEraseBackground(const DialogPlatform& os, HWND dialog, HDC targ
     return TRUE;
 }
 
-static void OnDestroy(const DialogPlatform& os, DownloadJob* job)
+void ScaleProgress(DWORD received, DWORD total, int* position, int* limit)
 {
-    if (!job)
-        return;
-    if (job->background)
-        os.DeleteObject(job->background);
-    job->dialog = nullptr;
-    if (job->largeIcon && job->largeIcon != job->smallIcon)
-        os.DestroyIcon(job->largeIcon);
-    if (job->smallIcon)
-        os.DestroyIcon(job->smallIcon);
-    job->background = nullptr;
-    job->largeIcon = nullptr;
-    job->smallIcon = nullptr;
+    int shift = total > 0x7FFFFFFFu ? 1 : 0;
+    *position = static_cast<int>(received >> shift);
+    *limit = static_cast<int>(total >> shift);
 }
 
-INT_PTR ProgressDialogProcOn(const DialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
-                             LPARAM lParam)
+// Moves the bar. Without a size it runs as a marquee, as Windows shows work
+// of unknown length; with one, its limit is set only when it changes.
+static void OnProgress(HWND dialog, DWORD received, DWORD total)
+{
+    HWND bar = GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS);
+    if (!bar)
+        return;
+    LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+    if (total == 0) {
+        if (!(style & PBS_MARQUEE)) {
+            SetWindowLongPtrW(bar, GWL_STYLE, style | PBS_MARQUEE);
+            SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+        }
+        return;
+    }
+    if (style & PBS_MARQUEE) {
+        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+        SetWindowLongPtrW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
+    }
+    int position, limit;
+    ScaleProgress(received, total, &position, &limit);
+    if (static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)) != limit)
+        SendMessageW(bar, PBM_SETRANGE32, 0, limit);
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+static void OnDestroy(ProgressDialog* state)
+{
+    if (!state)
+        return;
+    if (state->background)
+        DeleteObject(state->background);
+    state->job->dialog = nullptr;
+    if (state->largeIcon && state->largeIcon != state->smallIcon)
+        DestroyIcon(state->largeIcon);
+    if (state->smallIcon)
+        DestroyIcon(state->smallIcon);
+    state->background = nullptr;
+    state->largeIcon = nullptr;
+    state->smallIcon = nullptr;
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        OnInitDialog(os, dialog, reinterpret_cast<DownloadJob*>(lParam));
+        OnInitDialog(dialog, reinterpret_cast<ProgressDialog*>(lParam));
         return TRUE;  // the dialog manager sets the default focus
     case WM_ERASEBKGND:
-        return OnEraseBackground(os, dialog, reinterpret_cast<HDC>(wParam));
+        return OnEraseBackground(dialog, reinterpret_cast<HDC>(wParam));
     case WM_CTLCOLORSTATIC:
         // The text is drawn straight onto the tiled background.
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_COMMAND:
         // Cancel, Esc, Enter and a close request (which the dialog manager
-        // turns into IDCANCEL) stop the fetch; the dialog stays open until
-        // the worker has finished.
+        // turns into IDCANCEL) stop the download; the dialog stays open
+        // until the worker has finished.
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            if (DownloadJob* job = JobOf(dialog)) {
-                job->cancelledByUser = true;
-                SetEvent(job->cancel);
+            if (ProgressDialog* state = StateOf(dialog)) {
+                state->job->cancelledByUser = true;
+                SetEvent(state->job->cancel);
             }
         }
+        return FALSE;
+    case WM_DOWNLOAD_PROGRESS:
+        OnProgress(dialog, static_cast<DWORD>(wParam), static_cast<DWORD>(lParam));
         return FALSE;
     case WM_DOWNLOAD_FAILED:
     case WM_DOWNLOAD_DONE:
         // Both end alike; the job tells install mode what was saved.
         if (wParam == DOWNLOAD_MESSAGE_TAG) {
-            DownloadJob* job = JobOf(dialog);
-            if (job && job->finished)
-                os.EndDialog(dialog, 0);
+            ProgressDialog* state = StateOf(dialog);
+            if (state && state->job->finished)
+                EndDialog(dialog, 0);
         }
         return FALSE;
     case WM_DESTROY:
-        OnDestroy(os, JobOf(dialog));
+        OnDestroy(StateOf(dialog));
         return FALSE;
     }
     return FALSE;
 }
-
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return ProgressDialogProcOn(kWin32Dialog, dialog, message, wParam, lParam);
-}
-
-const DialogPlatform kWin32Dialog = {
-    .LoadImageW = ::LoadImageW,
-    .DestroyIcon = ::DestroyIcon,
-    .DeleteObject = ::DeleteObject,
-    .BitBlt = ::BitBlt,
-    .CreateThread = ::CreateThread,
-    .DeleteFileW = ::DeleteFileW,
-    .EndDialog = ::EndDialog,
-    .DownloadWorker = DownloadWorker,
-};

@@ -93,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
     BYTE* body = nullptr;
     DWORD received = 0;
     bool ok = reference ? ReferenceFetch(argv[2], wcstoul(argv[3], nullptr, 10), &body, &received)
-                        : FetchUrl(argv[2], &body, &received, nullptr, nullptr, nullptr);
+                        : FetchUrl(argv[2], &body, &received, GetTickCount() + 600000);
     QueryPerformanceCounter(&end);
     unsigned long long reported = Memory().PeakPagefileUsage;
     s_done.store(true);

@@ -10,7 +10,8 @@ signing.
 
 Run as a program (python3 tests/e2e/signing.py --check <x64 build folder>)
 it makes the samples and has the real verification judge them under Wine
-through the installer_trust_test program's InstallerTrustSamples test.
+through the installer_trust_test program; with --make FOLDER PROGRAM it only
+makes them (CTest does, before that test runs).
 """
 import argparse
 import dataclasses
@@ -161,15 +162,22 @@ def check(build, wine):
                WINEDLLOVERRIDES='mscoree,mshtml=',
                ROOKMINI_SIGNED_SAMPLES=windows_path(samples['maker'].parent))
     return subprocess.run([wine, str(build / 'installer_trust_test.exe'),
-                           '--gtest_filter=InstallerTrustSamples.*'], env=env).returncode
+                           '--gtest_filter=InstallerTrustOnWindows.*'], env=env).returncode
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
-    parser.add_argument('--check', metavar='BUILD', required=True,
+    parser.add_argument('--check', metavar='BUILD',
                         help='the x64 build folder with standin.exe and installer_trust_test.exe')
+    parser.add_argument('--make', nargs=2, metavar=('FOLDER', 'PROGRAM'),
+                        help='only make the samples of PROGRAM in FOLDER')
     parser.add_argument('--wine', default='/usr/lib/wine/wine64')
     args = parser.parse_args()
+    if args.make:
+        make_samples(*args.make)
+        return 0
+    if not args.check:
+        parser.error('give --check or --make')
     return check(args.check, args.wine)
 
 

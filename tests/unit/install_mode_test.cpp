@@ -1,7 +1,7 @@
 // Install mode's way from the mutex to the installer start or the question,
 // through its platform table.
 #include "launcher/install_mode.h"
-#include "ui/download_ui.h"
+#include "ui/progress_dialog.h"
 #include "support/fake_ui.h"
 
 #include "res/resource.h"
@@ -26,6 +26,8 @@ static struct {
 static const wchar_t kFolder[] = L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini";
 static const wchar_t kInstaller[] =
     L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.exe";
+static const wchar_t kPartial[] =
+    L"C:\\PD\\Ironbark\\Meridian\\Temporary\\meridian_mainmini\\meridian_setupfull.partial";
 static DownloadJob* s_job;
 
 static HANDLE WINAPI FakeMutex(LPSECURITY_ATTRIBUTES, BOOL owned, LPCWSTR name)
@@ -44,7 +46,10 @@ static bool FakeStaging(StagingFolder* staging)
         return false;
     wcscpy(staging->folder, kFolder);
     wcscpy(staging->installer, kInstaller);
-    staging->held = INVALID_HANDLE_VALUE;
+    wcscpy(staging->partial, kPartial);
+    for (HANDLE& level : staging->levels)
+        level = INVALID_HANDLE_VALUE;
+    staging->partialFile = INVALID_HANDLE_VALUE;
     return true;
 }
 // Plays the dialog and its worker: what the user pressed, what was saved.
@@ -54,8 +59,9 @@ static INT_PTR WINAPI FakeDialog(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC pr
     EXPECT_EQ(MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), name);
     EXPECT_EQ(nullptr, owner);
     EXPECT_EQ(&ProgressDialogProc, proc);
-    s_job = reinterpret_cast<DownloadJob*>(parameter);
+    s_job = reinterpret_cast<ProgressDialog*>(parameter)->job;
     EXPECT_STREQ(kInstaller, s_job->installerPath);
+    EXPECT_STREQ(kPartial, s_job->partialPath);
     EXPECT_TRUE(s_job->cancel);
     g_actions.push_back("dialog");
     s_job->worker = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // stands for the thread
@@ -72,7 +78,7 @@ static DWORD WINAPI FakeWait(HANDLE handle, DWORD timeout)
     g_actions.push_back("wait for the worker");
     return WAIT_OBJECT_0;
 }
-static bool FakeLaunch(const WCHAR* file, const WCHAR* directory)
+static bool FakeLaunch(const WCHAR* file, const WCHAR* directory, const FileIdentity&)
 {
     EXPECT_STREQ(kInstaller, file);
     EXPECT_STREQ(kFolder, directory);

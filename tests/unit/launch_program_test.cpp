@@ -1,87 +1,60 @@
 // LaunchProgram: when elevation is asked for, what the shell is handed, and
 // how its answer is read.
-#include "base/launch_program.h"
+#include "base/acts.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include "support/recorded_acts.h"
 
-namespace {
-
-struct Shell {
-    BOOL versionResult;
-    DWORD major;
-    INT_PTR shellResult;
-    DWORD versionSize;  // what the call saw
-    std::wstring verb, file, parameters, directory;
-    INT show;
-    bool calledShell;
-};
-
-Shell g_shell;
-
-BOOL WINAPI FakeGetVersionExW(LPOSVERSIONINFOW info)
+TEST(LaunchProgram, AsksForElevationFromWindows6On)
 {
-    g_shell.versionSize = info->dwOSVersionInfoSize;
-    if (g_shell.versionResult)
-        info->dwMajorVersion = g_shell.major;
-    return g_shell.versionResult;
-}
-
-HINSTANCE WINAPI FakeShellExecuteW(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
-                                   LPCWSTR directory, INT show)
-{
-    EXPECT_EQ(nullptr, window);
-    g_shell.calledShell = true;
-    g_shell.verb = verb ? verb : L"<default>";
-    g_shell.file = file;
-    g_shell.parameters = parameters;
-    g_shell.directory = directory;
-    g_shell.show = show;
-    return reinterpret_cast<HINSTANCE>(g_shell.shellResult);
-}
-
-const LaunchPlatform kFake = {.GetVersionExW = FakeGetVersionExW,
-                              .ShellExecuteW = FakeShellExecuteW};
-
-struct LaunchCase {
-    const char* label;
-    bool elevate;
-    BOOL versionResult;
-    DWORD major;
-    INT_PTR shellResult;
-    const wchar_t* expectVerb;
-    bool expectResult;
-};
-
-// clang-format off
-const LaunchCase kCases[] = {
-    {"elevated on Windows 6", true, TRUE, 6, 42, L"runas", true},
-    {"elevation dropped below Windows 6", true, TRUE, 5, 42, L"<default>", true},
-    {"elevation dropped when the version query fails", true, FALSE, 0, 42, L"<default>", true},
-    {"not elevated: default verb", false, TRUE, 10, 42, L"<default>", true},
-    {"shell answer 32 is a failure", true, TRUE, 6, 32, L"runas", false},
-    {"shell answer 33 is a success", false, TRUE, 6, 33, L"<default>", true},
-};
-// clang-format on
-
-}  // namespace
-
-TEST(LaunchProgram, ElevatesFromWindows6AndReadsTheShellAnswer)
-{
-    for (const LaunchCase& c : kCases) {
+    struct Case {
+        const char* label;
+        bool elevate;
+        DWORD major;
+        const WCHAR* verb;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"elevated on Windows 6", true, 6, L"runas"},
+        {"elevation dropped below Windows 6", true, 5, nullptr},
+        {"elevation dropped when the version cannot be read", true, 0, nullptr},
+        {"not elevated", false, 10, nullptr},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        g_shell = Shell{c.versionResult, c.major, c.shellResult};
-        bool result = LaunchProgramOn(kFake, c.elevate, L"C:\\x\\setup.exe", L"C:\\x", L"/q");
-        EXPECT_EQ(c.expectResult, result);
-        ASSERT_TRUE(g_shell.calledShell);
-        EXPECT_EQ(std::wstring(c.expectVerb), g_shell.verb);
-        EXPECT_EQ(L"C:\\x\\setup.exe", g_shell.file);
-        EXPECT_EQ(L"C:\\x", g_shell.directory);
-        EXPECT_EQ(L"/q", g_shell.parameters);
-        EXPECT_EQ(SW_SHOWNORMAL, g_shell.show);
-        if (c.elevate) {
-            EXPECT_EQ(276u, g_shell.versionSize);
-        }
+        const WCHAR* verb = ShellVerb(c.elevate, c.major);
+        EXPECT_STREQ(c.verb, verb);
+    }
+}
+
+TEST(LaunchProgram, HandsTheStartToTheShellAndReadsItsAnswer)
+{
+    struct Case {
+        const char* label;
+        bool elevate;
+        INT_PTR answer;
+        bool started;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"elevated, on this Windows 6 or later", true, 42, true},
+        {"shell answer 32 is a failure", false, 32, false},
+        {"shell answer 33 is a success", false, 33, true},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RecordedActs acts;
+        acts.shellResult = c.answer;
+        EXPECT_EQ(c.started, LaunchProgram(c.elevate, L"C:\\x\\setup.exe", L"C:\\x", L"/q"));
+        ASSERT_EQ(1u, acts.starts.size());
+        const ShellStart& s = acts.starts[0];
+        EXPECT_EQ(c.elevate ? L"runas" : L"", s.verb);
+        EXPECT_EQ(L"C:\\x\\setup.exe", s.file);
+        EXPECT_EQ(L"C:\\x", s.directory);
+        EXPECT_EQ(L"/q", s.parameters);
+        EXPECT_EQ(SW_SHOWNORMAL, s.show);
     }
 }

@@ -157,12 +157,10 @@ void FakeFree(void* block)
     free(block);
 }
 
-bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, FetchProgressCallback progress,
-               void* context, HANDLE cancel)
+bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, DWORD deadline)
 {
-    EXPECT_EQ(nullptr, progress);
-    EXPECT_EQ(nullptr, context);
-    EXPECT_EQ(nullptr, cancel);
+    // The fetch must end when a verdict could no longer be acted on.
+    EXPECT_EQ(m.startTick + kLateVerdict, deadline);
     Record(L"FetchUrl " + Text(url));
     *body = nullptr;
     *length = 0;

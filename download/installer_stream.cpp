@@ -1,0 +1,169 @@
+// The installer download: the body is written to the partial file piece by
+// piece as it arrives, so memory stays flat whatever the size. A drop after
+// some bytes have arrived is not the end: the download is tried again, up to
+// five tries in all with growing pauses, and resumes where the file ends
+// when the server can prove with a validator that it still serves the same
+// resource; otherwise it starts over. Cancel ends it within a pause or a
+// wait, as before.
+#include "download/installer_stream.h"
+
+#include "download/partial_file.h"
+#include "download/resume.h"
+
+#include <wchar.h>
+
+static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
+
+// What carries over from one try to the next.
+struct Transfer {
+    DWORD received;                   // bytes in the partial file
+    DWORD total;                      // the resource's size, 0 when unknown
+    WCHAR validator[kHeaderChars];    // sent in If-Range; empty: none
+    bool arrived;                     // some bytes have arrived in any try
+};
+
+// How one try ended.
+enum TryEnd { kTryWhole, kTryInterrupted, kTryFailed, kTryCancelled, kTryWriteFailed };
+
+static void ReportProgress(DownloadJob* job, const Transfer& transfer, bool always)
+{
+    DWORD now = GetTickCount();
+    if (!always && now - job->lastReport < kProgressInterval)
+        return;
+    job->lastReport = now;
+    PostMessageW(job->dialog, WM_DOWNLOAD_PROGRESS, transfer.received, transfer.total);
+}
+
+// Waits out a pause before the next try; true when Cancel ended it.
+static bool PauseUnlessCancelled(DownloadJob* job, DWORD pause)
+{
+    if (!job->cancel) {
+        Sleep(pause);
+        return false;
+    }
+    return WaitForSingleObject(job->cancel, pause) == WAIT_OBJECT_0;
+}
+
+// Takes the response of a try: the first one must be a 200; a retry's answer
+// is judged. False when the download cannot go on with it.
+static bool TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD asked,
+                         bool first, Transfer& transfer)
+{
+    RetryAnswer answer = first ? (response.status == 200 ? kStartOver : kGiveUp)
+                               : JudgeRetryAnswer(response, asked, transfer.total);
+    if (answer == kGiveUp) {
+        if (response.status == 206)
+            DebugLog(L"RookMini: Download error, the rest sent does not continue the file: "
+                     L"'%s'",
+                     response.contentRange);
+        else
+            LogBadStatus(job->url, response.status);
+        return false;
+    }
+    if (answer == kAppendRest) {
+        DWORD firstByte, lastByte;
+        ParseContentRange(response.contentRange, &firstByte, &lastByte, &transfer.total);
+    } else {
+        if (transfer.received != 0 && !EmptyPartialFile(job))
+            return false;
+        transfer.received = 0;
+        transfer.total = response.hasLength ? response.length : 0;
+        ChooseValidator(response, transfer.validator);
+        ReportProgress(job, transfer, true);
+    }
+    return true;
+}
+
+// One try: the request (for the rest, when resuming) and its body.
+static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
+{
+    // The rest is asked for only where the server can be held to the same
+    // resource; without a validator a retry starts over.
+    WCHAR headers[64 + kHeaderChars];
+    DWORD asked = 0;
+    if (!first && transfer.received != 0 && transfer.validator[0] != L'\0') {
+        asked = transfer.received;
+        wsprintfW(headers, L"Range: bytes=%u-\r\nIf-Range: %s\r\n", asked, transfer.validator);
+    }
+
+    HttpGet get;
+    InitHttpGet(&get);
+    get.cancel = job->cancel;
+    get.silence = job->silence;
+    HttpStep step = OpenHttpGet(&get, job->url, asked ? headers : nullptr);
+    TryEnd end = kTryInterrupted;
+    if (step == kHttpData && !TakeResponse(job, get.response, asked, first, transfer)) {
+        end = kTryFailed;
+    } else if (step == kHttpData) {
+        const BYTE* data;
+        DWORD count;
+        while ((step = ReadHttpGet(&get, &data, &count)) == kHttpData) {
+            transfer.arrived = true;
+            if (count > MAXDWORD - transfer.received) {
+                OutputDebugStringW(L"RookMini: Download error, larger than 4 GiB.");
+                step = kHttpFailed;
+                end = kTryFailed;
+                break;
+            }
+            if (!AppendToPartialFile(job, data, count)) {
+                end = kTryWriteFailed;
+                break;
+            }
+            transfer.received += count;
+            ReportProgress(job, transfer, false);
+        }
+        if (step == kHttpEnded)
+            end = transfer.total == 0 || transfer.received == transfer.total ? kTryWhole
+                                                                             : kTryInterrupted;
+    }
+    CloseHttpGet(&get);
+    if (step == kHttpCancelled) {
+        OutputDebugStringW(L"RookMini: Download canceled.");
+        return kTryCancelled;
+    }
+    if (step == kHttpSilent && get.response.status != 0)
+        OutputDebugStringW(L"RookMini: Download stalled, no data for 30 seconds.");
+    return end;
+}
+
+StreamEnd StreamInstaller(DownloadJob* job)
+{
+    Transfer transfer = {};
+    for (int tries = 1;; ++tries) {
+        TryEnd end = Try(job, tries == 1, transfer);
+        if (end == kTryWhole && transfer.received != 0) {
+            ReportProgress(job, transfer, true);
+            return kStreamWhole;
+        }
+        if (end == kTryWhole) {
+            OutputDebugStringW(L"RookMini: Download error, 0 bytes downloaded");
+            OutputDebugStringW(kZeroBytesLine);
+            return kStreamFailed;
+        }
+        if (end == kTryWriteFailed)
+            return kStreamWriteFailed;
+        if (end == kTryInterrupted && TryAgain(transfer.arrived, tries)) {
+            if (transfer.total != 0)
+                DebugLog(L"RookMini: Download interrupted at %u of %u bytes, trying again "
+                         L"(%i of %i).",
+                         transfer.received, transfer.total, tries + 1, kDownloadTries);
+            else
+                DebugLog(L"RookMini: Download interrupted at %u bytes, trying again (%i of %i).",
+                         transfer.received, tries + 1, kDownloadTries);
+            if (!PauseUnlessCancelled(job, PauseBeforeTry(tries + 1, job->pauseUnit)))
+                continue;
+            OutputDebugStringW(L"RookMini: Download canceled.");
+            end = kTryCancelled;
+        }
+        if (end == kTryFailed)
+            return kStreamFailed;  // the response has said why
+        if (end == kTryInterrupted && transfer.total != 0 && transfer.received != 0) {
+            OutputDebugStringW(L"RookMini: Download error, final buffer size != content length");
+            OutputDebugStringW(
+                L"RookMini: Download error, final buffer size != content length\n");
+        }
+        OutputDebugStringW(L"RookMini: Download failed.");
+        OutputDebugStringW(kZeroBytesLine);
+        return end == kTryCancelled ? kStreamCancelled : kStreamFailed;
+    }
+}

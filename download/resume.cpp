@@ -1,0 +1,65 @@
+// Decisions of the installer download about retries and resumption.
+#include "download/resume.h"
+
+#include <wchar.h>
+
+void ChooseValidator(const HttpResponse& response, WCHAR (&validator)[kHeaderChars])
+{
+    const WCHAR* chosen = L"";
+    if (response.etag[0] != L'\0' && wcsncmp(response.etag, L"W/", 2) != 0)
+        chosen = response.etag;
+    else if (response.lastModified[0] != L'\0')
+        chosen = response.lastModified;
+    CopyText(validator, chosen);
+}
+
+// Reads a decimal number within 32 bits; answers where it stopped, or null.
+static const WCHAR* Number(const WCHAR* p, DWORD* value)
+{
+    unsigned long long n = 0;
+    const WCHAR* start = p;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        n = n * 10 + static_cast<unsigned>(*p - L'0');
+        if (n > MAXDWORD)
+            return nullptr;
+    }
+    *value = static_cast<DWORD>(n);
+    return p == start ? nullptr : p;
+}
+
+bool ParseContentRange(const WCHAR* text, DWORD* first, DWORD* last, DWORD* total)
+{
+    if (wcsncmp(text, L"bytes ", 6) != 0)
+        return false;
+    const WCHAR* p = Number(text + 6, first);
+    if (!p || *p != L'-' || !(p = Number(p + 1, last)) || *p != L'/' ||
+        !(p = Number(p + 1, total)) || *p != L'\0')
+        return false;
+    return *first <= *last && *last < *total;
+}
+
+RetryAnswer JudgeRetryAnswer(const HttpResponse& response, DWORD asked, DWORD total)
+{
+    if (response.status == 200)
+        return kStartOver;
+    if (response.status != 206 || asked == 0)
+        return kGiveUp;
+    DWORD first, last, size;
+    if (!ParseContentRange(response.contentRange, &first, &last, &size))
+        return kGiveUp;
+    if (first != asked || last != size - 1 || (total != 0 && size != total))
+        return kGiveUp;
+    if (response.hasLength && response.length != last - first + 1)
+        return kGiveUp;
+    return kAppendRest;
+}
+
+bool TryAgain(bool bytesArrived, int triesMade)
+{
+    return bytesArrived && triesMade < kDownloadTries;
+}
+
+DWORD PauseBeforeTry(int tryNumber, DWORD unit)
+{
+    return unit << (tryNumber - 2);
+}
