@@ -5,51 +5,36 @@
 // by its full system-folder path, its own imports searched from there.
 #include "base/system_library.h"
 
-#include <wchar.h>
-
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
-
-void RestrictLibrarySearchOn(const LibrarySearchPlatform& os)
-{
-    HMODULE kernel = os.GetModuleHandleW(L"kernel32.dll");
-    SetDefaultDllDirectoriesFn restrict = nullptr;
-    if (kernel)
-        restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-            reinterpret_cast<void*>(os.GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (!restrict || !restrict(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        os.SetDllDirectoryW(L"");
-}
-
-HMODULE LoadSystemLibraryOn(const LibrarySearchPlatform& os, const WCHAR* name)
-{
-    HMODULE library = os.LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (library || os.GetLastError() != ERROR_INVALID_PARAMETER)
-        return library;  // loaded, or the loader knows the flag and said no
-
-    // A loader without the search flags: the full path, and the library's
-    // own imports searched from its folder rather than the program's.
-    WCHAR path[MAX_PATH];
-    UINT length = os.GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendPath(path, L"\\") || !AppendPath(path, name))
-        return nullptr;
-    return os.LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
+typedef BOOL(WINAPI* SetDllDirectoryFn)(LPCWSTR folder);
 
 void RestrictLibrarySearch()
 {
-    RestrictLibrarySearchOn(kWin32LibrarySearch);
+    // Both are looked up: the first is missing before Windows 7's loader
+    // update, the second before Windows XP SP1.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    SetDefaultDllDirectoriesFn restrict;
+    SetDllDirectoryFn leaveCurrentFolder;
+    if (BindFunction(kernel, "SetDefaultDllDirectories", restrict) &&
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+    if (BindFunction(kernel, "SetDllDirectoryW", leaveCurrentFolder))
+        leaveCurrentFolder(L"");
+}
+
+HMODULE LoadSystemLibraryByPath(const WCHAR* name)
+{
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !AppendPath(path, L"\\") || !AppendPath(path, name))
+        return nullptr;
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 HMODULE LoadSystemLibrary(const WCHAR* name)
 {
-    return LoadSystemLibraryOn(kWin32LibrarySearch, name);
+    HMODULE library = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (library || GetLastError() != ERROR_INVALID_PARAMETER)
+        return library;  // loaded, or the loader knows the flag and said no
+    return LoadSystemLibraryByPath(name);
 }
-
-const LibrarySearchPlatform kWin32LibrarySearch = {
-    .GetModuleHandleW = ::GetModuleHandleW,
-    .GetProcAddress = ::GetProcAddress,
-    .SetDllDirectoryW = ::SetDllDirectoryW,
-    .LoadLibraryExW = ::LoadLibraryExW,
-    .GetSystemDirectoryW = ::GetSystemDirectoryW,
-    .GetLastError = ::GetLastError,
-};

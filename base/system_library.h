@@ -5,29 +5,19 @@
 
 #include "base/rookmini.h"
 
-// The kernel calls that the library search depends on, so that tests can play
-// a Windows without the loader's search flags.
-struct LibrarySearchPlatform {
-    decltype(&::GetModuleHandleW) GetModuleHandleW;
-    decltype(&::GetProcAddress) GetProcAddress;
-    decltype(&::SetDllDirectoryW) SetDllDirectoryW;
-    decltype(&::LoadLibraryExW) LoadLibraryExW;
-    decltype(&::GetSystemDirectoryW) GetSystemDirectoryW;
-    decltype(&::GetLastError) GetLastError;
-};
-
-extern const LibrarySearchPlatform kWin32LibrarySearch;
-
 // Restricts the process's library search to the system folder
 // (SetDefaultDllDirectories, where the loader has it); elsewhere at least
-// takes the current folder out of the search. Called first thing.
-void RestrictLibrarySearchOn(const LibrarySearchPlatform& os);
+// takes the current folder out of the search (SetDllDirectoryW, from Windows
+// XP SP1 on). Called first thing.
 void RestrictLibrarySearch();
 
 // Loads a library, and the libraries it needs, from the system folder only;
 // null when it cannot be had. The library stays loaded for the process.
-HMODULE LoadSystemLibraryOn(const LibrarySearchPlatform& os, const WCHAR* name);
 HMODULE LoadSystemLibrary(const WCHAR* name);
+
+// The same for a loader without the search flags: by the library's full path
+// in the system folder, its own imports searched from there.
+HMODULE LoadSystemLibraryByPath(const WCHAR* name);
 
 // Looks up one function of a loaded library into a typed pointer; false
 // (and the pointer null) when the library lacks it.

@@ -12,8 +12,6 @@
 
 #include <wchar.h>
 
-static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
-
 // What carries over from one try to the next.
 struct Transfer {
     DWORD received;                   // bytes in the partial file
@@ -117,13 +115,9 @@ static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
                                                                              : kTryInterrupted;
     }
     CloseHttpGet(&get);
-    if (step == kHttpCancelled) {
-        OutputDebugStringW(L"RookMini: Download canceled.");
-        return kTryCancelled;
-    }
-    if (step == kHttpSilent && get.response.status != 0)
-        OutputDebugStringW(L"RookMini: Download stalled, no data for 30 seconds.");
-    return end;
+    if (step == kHttpCancelled || (step == kHttpSilent && get.response.status != 0))
+        LogStepEnd(step);
+    return step == kHttpCancelled ? kTryCancelled : end;
 }
 
 StreamEnd StreamInstaller(DownloadJob* job)
@@ -136,8 +130,7 @@ StreamEnd StreamInstaller(DownloadJob* job)
             return kStreamWhole;
         }
         if (end == kTryWhole) {
-            OutputDebugStringW(L"RookMini: Download error, 0 bytes downloaded");
-            OutputDebugStringW(kZeroBytesLine);
+            LogEmptyBody();
             return kStreamFailed;
         }
         if (end == kTryWriteFailed)
@@ -152,18 +145,14 @@ StreamEnd StreamInstaller(DownloadJob* job)
                          transfer.received, tries + 1, kDownloadTries);
             if (!PauseUnlessCancelled(job, PauseBeforeTry(tries + 1, job->pauseUnit)))
                 continue;
-            OutputDebugStringW(L"RookMini: Download canceled.");
+            LogStepEnd(kHttpCancelled);
             end = kTryCancelled;
         }
         if (end == kTryFailed)
             return kStreamFailed;  // the response has said why
-        if (end == kTryInterrupted && transfer.total != 0 && transfer.received != 0) {
-            OutputDebugStringW(L"RookMini: Download error, final buffer size != content length");
-            OutputDebugStringW(
-                L"RookMini: Download error, final buffer size != content length\n");
-        }
-        OutputDebugStringW(L"RookMini: Download failed.");
-        OutputDebugStringW(kZeroBytesLine);
+        if (end == kTryInterrupted && transfer.total != 0 && transfer.received != 0)
+            LogShortBody();
+        LogDownloadFailed();
         return end == kTryCancelled ? kStreamCancelled : kStreamFailed;
     }
 }

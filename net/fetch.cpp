@@ -10,8 +10,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const WCHAR kZeroBytesLine[] = L"RookMini: Download error, 0 bytes downloaded\n";
-
 // Reads the body of an open 200 response into a new block. Answers the block
 // (null when nothing is handed over) and the bytes received in it.
 static BYTE* ReadBody(HttpGet* get, DWORD* received)
@@ -23,8 +21,7 @@ static BYTE* ReadBody(HttpGet* get, DWORD* received)
     DWORD size = fits ? response.length : kFetchLimit;
     BYTE* block = static_cast<BYTE*>(malloc(size));
     if (!block) {
-        OutputDebugStringW(L"RookMini: Download error, malloc failed.");
-        OutputDebugStringW(kZeroBytesLine);
+        LogDownloadFailed(L"RookMini: Download error, malloc failed.");
         return nullptr;
     }
     DWORD count = 0;
@@ -45,24 +42,15 @@ static BYTE* ReadBody(HttpGet* get, DWORD* received)
         }
     }
     if (step != kHttpEnded) {
-        if (step == kHttpCancelled)
-            OutputDebugStringW(L"RookMini: Download canceled.");
-        else if (step == kHttpSilent)
-            OutputDebugStringW(L"RookMini: Download stalled, no data for 30 seconds.");
-        else if (step == kHttpLate)
-            OutputDebugStringW(L"RookMini: Download stopped, its time is up.");
-        OutputDebugStringW(L"RookMini: Download failed.");
-        OutputDebugStringW(kZeroBytesLine);
+        LogStepEnd(step);
+        LogDownloadFailed();
         free(block);
         return nullptr;
     }
-    if (count == 0) {
-        OutputDebugStringW(L"RookMini: Download error, 0 bytes downloaded");
-        OutputDebugStringW(kZeroBytesLine);
-    } else if (fits && count < size) {
-        OutputDebugStringW(L"RookMini: Download error, final buffer size != content length");
-        OutputDebugStringW(L"RookMini: Download error, final buffer size != content length\n");
-    }
+    if (count == 0)
+        LogEmptyBody();
+    else if (fits && count < size)
+        LogShortBody();
     *received = count;
     return block;
 }
@@ -89,7 +77,7 @@ bool FetchUrl(const WCHAR* url, BYTE** body, DWORD* length, DWORD deadline)
         else
             LogBadStatus(url, get.response.status);
     } else if (opened == kHttpLate) {
-        OutputDebugStringW(L"RookMini: Download stopped, its time is up.");
+        LogStepEnd(opened);
     }
     CloseHttpGet(&get);
     *body = block;

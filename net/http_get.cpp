@@ -245,7 +245,7 @@ HttpStep OpenHttpGet(HttpGet* get, const WCHAR* url, const WCHAR* headers)
     }
     if (!get->request) {
         if (step == kHttpSilent)
-            OutputDebugStringW(L"RookMini: Download stalled, no data for 30 seconds.");
+            LogStepEnd(step);
         if (step != kHttpCancelled && step != kHttpLate)
             OutputDebugStringW(L"RookMini: Failed opening URL");
         return step == kHttpData ? kHttpFailed : step;
@@ -375,6 +375,47 @@ void CloseHttpGet(HttpGet* get)
     get->internet = nullptr;
     get->request = nullptr;
     get->call = nullptr;
+}
+
+static const WCHAR kZeroBytes[] = L"RookMini: Download error, 0 bytes downloaded\n";
+static const WCHAR kShortBody[] = L"RookMini: Download error, final buffer size != content length\n";
+
+// Writes a line as it is, and the same line once more without its line feed.
+static void LogTwice(const WCHAR* withLineFeed, size_t length)
+{
+    WCHAR line[80];
+    if (length >= 80)
+        return;
+    wmemcpy(line, withLineFeed, length - 1);
+    line[length - 1] = L'\0';
+    OutputDebugStringW(line);
+    OutputDebugStringW(withLineFeed);
+}
+
+void LogStepEnd(HttpStep step)
+{
+    if (step == kHttpCancelled)
+        OutputDebugStringW(L"RookMini: Download canceled.");
+    else if (step == kHttpSilent)
+        OutputDebugStringW(L"RookMini: Download stalled, no data for 30 seconds.");
+    else if (step == kHttpLate)
+        OutputDebugStringW(L"RookMini: Download stopped, its time is up.");
+}
+
+void LogDownloadFailed(const WCHAR* first)
+{
+    OutputDebugStringW(first ? first : L"RookMini: Download failed.");
+    OutputDebugStringW(kZeroBytes);
+}
+
+void LogEmptyBody()
+{
+    LogTwice(kZeroBytes, ARRAYSIZE(kZeroBytes) - 1);
+}
+
+void LogShortBody()
+{
+    LogTwice(kShortBody, ARRAYSIZE(kShortBody) - 1);
 }
 
 void LogBadStatus(const WCHAR* url, DWORD status)

@@ -78,6 +78,15 @@ void CloseHttpGet(HttpGet* get);
 // False for anything else (absent, 0, too large, not a number).
 bool ParseContentLength(const WCHAR* text, DWORD* length);
 
+// The lines that the manifest fetch and the installer download share: why a
+// step ended (Cancel, silence, the deadline), a failed download (its first
+// line "Download failed." unless another is given, then that nothing was
+// downloaded), an empty body, and a body cut short of its Content-Length.
+void LogStepEnd(HttpStep step);
+void LogDownloadFailed(const WCHAR* first = nullptr);
+void LogEmptyBody();
+void LogShortBody();
+
 // Writes the line for a response whose status is not the one wanted, naming
 // the two built-in resources by what they are and any other URL by itself.
 void LogBadStatus(const WCHAR* url, DWORD status);

@@ -2,7 +2,8 @@
 named after the libraries the launcher loads, or that those load, lie beside
 it and are preferred to Wine's own wherever a search finds them, yet launch
 mode and install mode still work and none of them loads into the launcher;
-and a staging folder holding a stranger's DLL is not used. (Wine has no
+and neither a staging folder holding a stranger's DLL nor one reached
+through a junction at a level above is used. (Wine has no
 KnownDLLs and loads version.dll, dbghelp.dll and uxtheme.dll for its own
 libraries from the program's folder, so those names are left out.)"""
 import ntpath
@@ -49,6 +50,20 @@ def started_from_a_fresh_folder(r):
     assert r.staged_dll == b'MZ a stranger', r.staged_dll
 
 
+def not_through_the_junction(r):
+    """A junction at a middle level: the download goes to a fresh private
+    folder, and nothing lands where the junction leads."""
+    started_from_a_fresh_folder(r)
+    assert r.beyond == [], 'written through the junction: %s' % r.beyond
+
+
+def keep_beyond_the_junction(ctx):
+    serve_standin()(ctx)
+    beyond = ctx.rig.unix(ctx.result.folder + '\\elsewhere')
+    ctx.result.beyond = sorted(str(p.relative_to(beyond)) for p in beyond.rglob('*'))
+    ctx.result.staged_dll = b'MZ a stranger'
+
+
 def keep_strangers_dll(ctx):
     serve_standin()(ctx)
     path = ctx.rig.unix(STRANGERS_DLL)
@@ -63,4 +78,7 @@ CASES = [
     Case('staging folder holding a stranger\'s DLL: a fresh private folder instead',
          started_from_a_fresh_folder, app='none', routes=held(), during=keep_strangers_dll,
          files={STRANGERS_DLL: b'MZ a stranger'}),
+    Case('a junction in place of a level above the staging folder: a fresh private folder',
+         not_through_the_junction, app='none', routes=held(), during=keep_beyond_the_junction,
+         links={r'C:\ProgramData\Ironbark\Meridian\Temporary': 'elsewhere'}),
 ]

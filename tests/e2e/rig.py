@@ -158,6 +158,7 @@ class Case:
     timeout: float = 30.0
     planted: list = dataclasses.field(default_factory=list)
     tmpfs: dict = dataclasses.field(default_factory=dict)
+    links: dict = dataclasses.field(default_factory=dict)
 
 
 @dataclasses.dataclass
@@ -670,7 +671,9 @@ class Rig:
 
     def _remove(self, winpath):
         target = self.unix(winpath)
-        if target.is_dir():
+        if target.is_symlink():
+            target.unlink()
+        elif target.is_dir():
             shutil.rmtree(target, ignore_errors=True)
         elif target.exists():
             target.unlink()
@@ -738,8 +741,14 @@ class Rig:
                 continue
             target.parent.mkdir(parents=True, exist_ok=True)
             target.write_bytes(content if isinstance(content, bytes) else content.encode('utf-8'))
+        for path, to in case.links.items():
+            link, target = self.unix(path), self.unix(to if ':' in to else folder + '\\' + to)
+            target.mkdir(parents=True, exist_ok=True)
+            link.parent.mkdir(parents=True, exist_ok=True)
+            os.symlink(target, link, target_is_directory=True)
         self.previous['standins'] = outside
-        self.previous['files'] = [p for p in case.files if not p.lower().startswith(folder.lower())]
+        self.previous['files'] = [p for p in list(case.files) + list(case.links)
+                                  if not p.lower().startswith(folder.lower())]
 
         self.launcher_names.add(case.launcher)
         lines = []

@@ -16,6 +16,9 @@ It reads the PE file directly (standard library only) and checks:
     section, never from the program's folder, so that a DLL planted beside
     the launcher cannot load before its entry runs (and no mingw run-time
     DLLs); every other library is loaded at run time from the system folder;
+    and, for the release, only functions on the list of those that Windows
+    2000 SP4 exports, so that the program loads there and its gate can speak
+    (a newer function is looked up at run time and skipped when missing);
   - every resource: both dialog templates field by field, the background
     bitmap, the icon group and its icons, the version block and the
     application manifest, all in US English (1033), and nothing else.
@@ -37,6 +40,40 @@ import xml.etree.ElementTree as ET
 KNOWN_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "user32.dll",
               "gdi32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll",
               "imm32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll", "ws2_32.dll"}
+
+# The functions the release may import: each one exported by Windows 2000
+# SP4 (its kernel32, advapi32, user32, gdi32, shell32 5.0, shlwapi 5.0 and
+# msvcrt). A function newer than that is looked up at run time instead.
+WINDOWS_2000_IMPORTS = {
+    "advapi32.dll": {"AddAccessAllowedAceEx", "CopySid", "EqualSid", "GetSecurityInfo",
+                     "GetSidLengthRequired", "GetSidSubAuthority", "GetTokenInformation",
+                     "InitializeAcl", "InitializeSecurityDescriptor", "InitializeSid",
+                     "OpenProcessToken", "RegCloseKey", "RegOpenKeyExW", "RegQueryValueExW",
+                     "SetSecurityDescriptorControl", "SetSecurityDescriptorDacl",
+                     "SetSecurityInfo"},
+    "gdi32.dll": {"BitBlt", "CreateCompatibleDC", "DeleteDC", "DeleteObject", "GetObjectW",
+                  "GetStockObject", "SelectObject", "SetBkMode", "SetTextColor"},
+    "kernel32.dll": {"CloseHandle", "CreateDirectoryW", "CreateEventW", "CreateFileW",
+                     "CreateMutexW", "CreateThread", "DeleteFileW", "ExitProcess", "FindClose",
+                     "FindFirstFileW", "FindNextFileW", "GetCommandLineW", "GetCurrentProcess",
+                     "GetCurrentProcessId", "GetFileAttributesW", "GetFileInformationByHandle",
+                     "GetLastError", "GetLongPathNameW", "GetModuleFileNameW",
+                     "GetModuleHandleW", "GetPrivateProfileStringW", "GetProcAddress",
+                     "GetSystemDirectoryW", "GetTempPathW", "GetTickCount", "GetVersionExW",
+                     "GetWindowsDirectoryW", "LoadLibraryA", "LoadLibraryExW", "LocalFree",
+                     "MoveFileExW", "OutputDebugStringW", "ResetEvent", "SetEndOfFile",
+                     "SetEvent", "SetFilePointer", "Sleep", "WaitForMultipleObjects",
+                     "WaitForSingleObject", "WriteFile"},
+    "msvcrt.dll": {"_wcsicmp", "calloc", "free", "malloc", "strchr", "strstr", "wcscmp",
+                   "wcscpy", "wcslen", "wcsncmp", "wcsrchr"},
+    "shell32.dll": {"SHGetSpecialFolderPathW", "ShellExecuteW"},
+    "shlwapi.dll": {"StrStrIW"},
+    "user32.dll": {"ClientToScreen", "DestroyIcon", "DialogBoxParamW", "EndDialog",
+                   "GetClassLongW", "GetClientRect", "GetCursorPos", "GetDlgItem",
+                   "GetSysColorBrush", "GetWindowLongW", "GetWindowRect", "LoadCursorW",
+                   "LoadImageW", "MessageBoxW", "PostMessageW", "PtInRect", "SendMessageW",
+                   "SetClassLongW", "SetCursor", "SetWindowLongW", "wsprintfW", "wvsprintfW"},
+}
 
 RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 5, 14, 16, 24
 TYPE_NAMES = {RT_BITMAP: "bitmap", RT_ICON: "icon", RT_DIALOG: "dialog",
@@ -268,6 +305,30 @@ class PE:
         if end < 0:
             raise Malformed("unterminated name at RVA 0x%x" % rva)
         return self.data[off:end].decode("ascii", "replace")
+
+    def imported_functions(self):
+        """Answers [(dll, function)] of the import table; a function imported
+        by ordinal is '#<ordinal>'."""
+        found = []
+        rva, size = self.directory(1)
+        width, ordinal_flag = (4, 1 << 31) if self.magic == 0x10B else (8, 1 << 63)
+        k = 0
+        while rva:
+            desc = self.read(rva + 20 * k, 20)
+            if desc == b"\0" * 20:
+                break
+            lookup, _, _, name, thunks = struct.unpack("<IIIII", desc)
+            dll = self.cstring(name)
+            at = lookup or thunks
+            while True:
+                entry = int.from_bytes(self.read(at, width), "little")
+                if not entry:
+                    break
+                found.append((dll, "#%d" % (entry & 0xFFFF) if entry & ordinal_flag
+                              else self.cstring((entry & 0x7FFFFFFF) + 2)))
+                at += width
+            k += 1
+        return found
 
     def imported_dlls(self):
         dlls = []
@@ -625,6 +686,14 @@ def inspect(path, arch):
                  "would load): %s" % ", ".join(foreign))
     else:
         ins.ok("imports only KnownDLLs")
+    if arch == "x86":
+        newer = ["%s!%s" % (dll, name) for dll, name in pe.imported_functions()
+                 if name not in WINDOWS_2000_IMPORTS.get(dll.lower(), ())]
+        if newer:
+            ins.fail("imports functions not on the Windows 2000 list (look them up at run "
+                     "time): %s" % ", ".join(newer))
+        else:
+            ins.ok("imports only functions Windows 2000 exports")
 
     res = pe.resources()
     for (rtype, rname, lang) in sorted(res, key=str):

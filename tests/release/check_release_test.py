@@ -40,7 +40,17 @@ CASES = [
                                        len(data) - 512, 8), 'certificate table'),
     ('over the size budget', lambda data, pe: data.extend(bytes(cr.SIZE_LIMIT)),
      'size outside resources'),
+    ('a function Windows 2000 lacks imported', lambda data, pe: rename_import(data, pe),
+     'Windows 2000'),
 ]
+
+
+def rename_import(data, pe):
+    """Renames one imported function to a name of the same length that no
+    Windows 2000 library exports (GetTickCount to GetTickCountX)."""
+    at = bytes(data).find(b'GetTickCount\0')
+    data[at + len('GetTickCount') - 1:at + len('GetTickCount')] = b'X'
+
 
 
 def main(argv):
