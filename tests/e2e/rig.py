@@ -72,13 +72,19 @@ DOTNET_PRESENT = {
 
 @dataclasses.dataclass
 class Route:
-    """One URL's response. length: 'auto' (Content-Length of the body), None
-    (no Content-Length: the body ends when the connection closes) or a number
-    to announce instead (more than the body: the connection is cut short).
-    pace: (chunk bytes, seconds between chunks). hold: the response waits
-    until the test calls ctx.release(url). stall_after: the host falls silent
-    after that many body bytes, the connection left open until the case
-    ends."""
+    """One URL's response. body: the bytes served, or file: a host file
+    served instead, read in pieces as it is sent (so an installer of a few
+    GiB never sits in memory). length: 'auto' (Content-Length of the body),
+    None (no Content-Length: the body ends when the connection closes) or a
+    number to announce instead on a whole-body answer (more than the body:
+    the connection is cut short). pace: (chunk bytes, seconds between
+    chunks). hold: the response waits until the test calls
+    ctx.release(url). stall_after: the host falls silent after that many
+    body bytes, the connection left open until the case ends. ranges:
+    honour "Range: bytes=N-" (and N-M) with If-Range compared with the
+    validator (the ETag header, else Last-Modified). cuts: per request to
+    this URL, the body bytes after which the connection is closed (None:
+    not cut); requests beyond the list repeat its last entry."""
     status: int = 200
     body: bytes = b''
     length: object = 'auto'
@@ -87,6 +93,60 @@ class Route:
     hold: bool = False
     headers: dict = dataclasses.field(default_factory=dict)
     stall_after: Optional[int] = None
+    file: Optional[Path] = None
+    ranges: bool = False
+    cuts: Optional[list] = None
+
+    def size(self):
+        return Path(self.file).stat().st_size if self.file is not None else len(self.body)
+
+    def validator(self):
+        """What If-Range must equal: the ETag header, else Last-Modified."""
+        named = {k.lower(): v for k, v in self.headers.items()}
+        return named.get('etag', named.get('last-modified'))
+
+    def cut(self, number):
+        """The body bytes after which the number-th request (from 1) is cut."""
+        if not self.cuts:
+            return None
+        return self.cuts[min(number, len(self.cuts)) - 1]
+
+    def pieces(self, start, end, step):
+        """The body's bytes [start, end) in pieces of at most step bytes."""
+        if self.file is None:
+            view = memoryview(self.body)
+            for at in range(start, end, step):
+                yield view[at:min(at + step, end)]
+            return
+        with open(self.file, 'rb') as f:
+            f.seek(start)
+            at = start
+            while at < end:
+                piece = f.read(min(step, end - at))
+                if not piece:
+                    return  # the file got shorter
+                at += len(piece)
+                yield piece
+
+
+_RANGE = re.compile(r'bytes=(\d+)-(\d*)')
+
+
+def choose_range(size, range_header, if_range, validator):
+    """How a route that honours ranges answers a request: (status, first
+    byte, end). Only one range, "bytes=N-" or "bytes=N-M", is honoured; any
+    other form is ignored, as HTTP allows, and so is a range whose If-Range
+    is not the current validator: both get the whole body."""
+    whole = (200, 0, size)
+    match = _RANGE.fullmatch((range_header or '').strip())
+    if not match or (if_range is not None and if_range.strip() != validator):
+        return whole
+    first, last = int(match.group(1)), match.group(2)
+    if last and int(last) < first:
+        return whole
+    if first >= size:
+        return (416, 0, 0)
+    return (206, first, min(int(last), size - 1) + 1 if last else size)
 
 
 @dataclasses.dataclass
@@ -320,11 +380,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             url = 'http://' + self.headers.get('Host', '') + url
         url = normalise_url(url)
         entry = {'url': url, 'method': self.command, 'headers': dict(self.headers.items()),
-                 'time': time.time()}
+                 'range': self.headers.get('Range'), 'if_range': self.headers.get('If-Range'),
+                 'time': time.time(), 'status': None, 'sent': 0}
         with server.lock:
             server.log.append(entry)
             route = server.routes.get(url)
             event = server.holds.get(url)
+            number = server.counts[url] = server.counts.get(url, 0) + 1
             server.changed.notify_all()
         if route is None:
             route = Route(status=404, body=b'not found')
@@ -332,51 +394,63 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             while not event.wait(0.1):
                 if server.stopping:
                     return
-        body = route.body
-        self.send_response(route.status)
+        size = route.size()
+        status, start, end = route.status, 0, size
+        if route.ranges and route.status == 200:
+            status, start, end = choose_range(size, self.headers.get('Range'),
+                                              self.headers.get('If-Range'), route.validator())
+        entry['status'] = status
+        self.send_response(status)
         for key, value in route.headers.items():
             self.send_header(key, value)
-        cut = False
+        if status == 206:
+            self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, end - 1, size))
+        elif status == 416:
+            self.send_header('Content-Range', 'bytes */%d' % size)
+        short = False
         if route.chunked:
             self.send_header('Transfer-Encoding', 'chunked')
         elif route.length is None:
             self.send_header('Connection', 'close')
             self.close_connection = True
         else:
-            announced = len(body) if route.length == 'auto' else int(route.length)
+            announced = end - start
+            if route.length != 'auto' and status == 200:
+                announced = int(route.length)
             self.send_header('Content-Length', str(announced))
-            cut = announced > len(body)
+            short = announced > end - start
         self.end_headers()
-        if route.stall_after is not None:
-            # Part of the body, then silence with the connection open until
-            # the next case (or the end) lets it go.
-            generation = server.generation
-            try:
-                self.wfile.write(body[:route.stall_after])
-                self.wfile.flush()
-            except OSError:
-                return
-            while server.generation == generation and not server.stopping:
-                time.sleep(0.1)
-            self.close_connection = True
-            return
-        step, delay = route.pace if route.pace else (max(len(body), 1), 0)
+
+        # How much of the body goes out: all of it, or up to a cut or a stall.
+        cut = route.cut(number)
+        if cut is not None and cut >= end - start:
+            cut = None  # the whole answer goes out before the cut would come
+        limit = min(n for n in (end - start, route.stall_after, cut) if n is not None)
+        stall = route.stall_after is not None and (cut is None or cut > route.stall_after)
+        short = short or cut is not None
+        step, delay = route.pace if route.pace else (1 << 20, 0)
         try:
-            for at in range(0, len(body), step):
-                piece = body[at:at + step]
-                if route.chunked:
-                    piece = b'%x\r\n' % len(piece) + piece + b'\r\n'
-                self.wfile.write(piece)
-                self.wfile.flush()
-                if delay and at + step < len(body):
+            for piece in route.pieces(start, start + limit, step):
+                self.wfile.write(b''.join((b'%x\r\n' % len(piece), piece, b'\r\n'))
+                                 if route.chunked else piece)
+                entry['sent'] += len(piece)
+                if delay and entry['sent'] < limit:
                     time.sleep(delay)
-            if route.chunked:
+            if stall:
+                # Silence with the connection open until the next case (or
+                # the end) lets it go.
+                generation = server.generation
+                while server.generation == generation and not server.stopping:
+                    time.sleep(0.1)
+                self.close_connection = True
+                return
+            if route.chunked and cut is None:
                 self.wfile.write(b'0\r\n\r\n')
             self.wfile.flush()
         except OSError:
             self.close_connection = True
             return
-        if cut or route.length is None:
+        if short or route.length is None:
             self.close_connection = True
             try:
                 self.connection.shutdown(socket.SHUT_RDWR)
@@ -391,6 +465,7 @@ class Server:
         self.lock = threading.Lock()
         self.changed = threading.Condition(self.lock)
         self.routes, self.holds, self.log = {}, {}, []
+        self.counts = {}  # requests per URL in this case, for Route.cuts
         self.stopping = False
         self.generation = 0  # one per case: a stalled response lasts as long as its case
         self.httpd = http.server.ThreadingHTTPServer(('127.0.0.1', 0), _Handler)
@@ -406,6 +481,7 @@ class Server:
             self.routes = dict(routes)
             self.holds = {url: threading.Event() for url, r in routes.items() if r.hold}
             self.log = []
+            self.counts = {}
             self.generation += 1
 
     def release(self, url):

@@ -1,7 +1,8 @@
 """Checks of the rig's own pure helpers: reading the launcher's shell calls
-from Wine's trace, pairing them with stand-in records, the proxy URL form and
-the .reg value text. These decide what every end-to-end case sees, so a fault
-here would pass or fail cases for the wrong reason."""
+from Wine's trace, pairing them with stand-in records, the proxy URL form,
+the answer to a Range request and the .reg value text. These decide what
+every end-to-end case sees, so a fault here would pass or fail cases for the
+wrong reason."""
 import unittest
 
 import rig
@@ -93,6 +94,15 @@ class Texts(unittest.TestCase):
         ]:
             with self.subTest(label):
                 self.assertEqual(rig.normalise_url(url), want)
+
+    def test_range_answers(self):
+        for label, range_header, if_range, want in [
+            ('resume from the end: 416, not the whole body', 'bytes=10-', None, (416, 0, 0)),
+            ('If-Range of another version: the whole body', 'bytes=4-', '"v1"', (200, 0, 10)),
+            ('If-Range of this version: the rest', 'bytes=4-', '"v2"', (206, 4, 10)),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(rig.choose_range(10, range_header, if_range, '"v2"'), want)
 
     def test_reg_keys_seen_by_a_32_bit_program(self):
         lm = 'HKEY_LOCAL_MACHINE\\'

@@ -3,10 +3,13 @@
 Everything is made while the tests run, into a folder of the build tree, and
 is never committed: a throwaway certificate authority, code-signing
 certificates issued by it for the launcher's built-in publisher and for a
-stranger, and copies of a program signed with them (openssl and osslsigncode
-from Debian). make_samples() answers the set of installers that the cases
-serve: the maker's, an unsigned one, a stranger's and one changed after
-signing.
+stranger (kept there while they stay valid for two more days), and copies of
+a program signed with them (openssl and osslsigncode from Debian).
+make_samples() answers the set of installers that the cases serve: the
+maker's, an unsigned one, a stranger's and one changed after signing.
+padded_installer() answers a maker-signed copy padded to a given size, for
+downloads of installer size; it is kept too, and made again only when the
+program, the size or the certificates change.
 
 Run as a program (python3 tests/e2e/signing.py --check <x64 build folder>)
 it makes the samples and has the real verification judge them under Wine
@@ -14,7 +17,10 @@ through the installer_trust_test program; with --make FOLDER PROGRAM it only
 makes them (CTest does, before that test runs).
 """
 import argparse
+import array
 import dataclasses
+import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -30,6 +36,9 @@ STRANGER_ORGANIZATION = 'Mallory Tools'
 STRANGER_COMMON_NAME = 'Mallory Tools'
 
 DAYS = 7  # long enough for a test run, useless afterwards
+# Certificates are reused while they stay valid this much longer (seconds),
+# so that a signed file kept from an earlier run still verifies in this one.
+REUSE_MARGIN = 2 * 86400
 
 SAMPLE_NAMES = ['maker', 'unsigned', 'stranger', 'tampered']
 
@@ -114,26 +123,106 @@ def tamper(signed, changed):
     return Path(changed)
 
 
+def _still_valid(cert):
+    return cert.exists() and subprocess.run(
+        ['openssl', 'x509', '-checkend', str(REUSE_MARGIN), '-noout', '-in', str(cert)],
+        capture_output=True).returncode == 0
+
+
+def make_signers(folder):
+    """The throwaway authority and the maker's and the stranger's
+    certificates issued by it, in `folder`: made there once and reused while
+    all of them stay valid for REUSE_MARGIN, else made anew. Answers a dict
+    'authority', 'maker', 'stranger' -> Signer."""
+    folder = Path(folder)
+    kept = {'authority': Signer(folder / 'ca.key', folder / 'ca.pem', folder / 'ca.pem')}
+    for name in ('maker', 'stranger'):
+        kept[name] = Signer(*(folder / (name + suffix)
+                              for suffix in ('.key', '.pem', '.chain.pem')))
+    if all(_still_valid(k.cert) and k.key.exists() and k.chain.exists() for k in kept.values()):
+        return kept
+    if folder.exists():
+        shutil.rmtree(folder)
+    authority = make_authority(folder)
+    return {'authority': authority,
+            'maker': make_code_signer(folder, authority, 'maker', PUBLISHER_ORGANIZATION,
+                                      PUBLISHER_COMMON_NAME),
+            'stranger': make_code_signer(folder, authority, 'stranger', STRANGER_ORGANIZATION,
+                                         STRANGER_COMMON_NAME)}
+
+
 def make_samples(folder, program):
     """Signs copies of `program` (a PE file) into `folder`: answers a dict
     from SAMPLE_NAMES to paths, and the authority as 'authority'."""
     folder = Path(folder)
-    keys = folder / 'keys'
-    if keys.exists():
-        shutil.rmtree(keys)
-    keys.mkdir(parents=True)
-    authority = make_authority(keys)
-    maker = make_code_signer(keys, authority, 'maker', PUBLISHER_ORGANIZATION,
-                             PUBLISHER_COMMON_NAME)
-    stranger = make_code_signer(keys, authority, 'stranger', STRANGER_ORGANIZATION,
-                                STRANGER_COMMON_NAME)
-    samples = {'authority': authority.cert}
-    samples['maker'] = sign(program, folder / 'maker.exe', maker)
+    signers = make_signers(folder / 'keys')
+    samples = {'authority': signers['authority'].cert}
+    samples['maker'] = sign(program, folder / 'maker.exe', signers['maker'])
     samples['unsigned'] = folder / 'unsigned.exe'
     shutil.copyfile(program, samples['unsigned'])
-    samples['stranger'] = sign(program, folder / 'stranger.exe', stranger)
+    samples['stranger'] = sign(program, folder / 'stranger.exe', signers['stranger'])
     samples['tampered'] = tamper(samples['maker'], folder / 'tampered.exe')
     return samples
+
+
+def _digest(path):
+    h = hashlib.sha256()
+    with open(path, 'rb') as f:
+        for block in iter(lambda: f.read(1 << 20), b''):
+            h.update(block)
+    return h.hexdigest()
+
+
+def _write_overlay(out, start, end):
+    """Fills the file from `start` (a multiple of 8) to `end` with 8-byte
+    little-endian words that each hold their own file offset: no two pieces
+    of the overlay are alike, so bytes saved at the wrong place show."""
+    step = 1 << 20  # words per piece
+    for word in range(start // 8, end // 8, step):
+        last = min(word + step, end // 8)
+        out.write(array.array('Q', range(word * 8, last * 8, 8)).tobytes())
+
+
+def padded_installer(program, size):
+    """The host path of a copy of `program` (a stand-in of the launcher's
+    architecture) with an overlay after its last section that brings it,
+    once signed by the maker with the test authority, to about `size` bytes
+    (at most, and within 8). The overlay is added before signing, so the
+    signature's digest covers it. Kept in the build tree beside `program`
+    and remade only when the program, the size or the certificates change:
+    one of a few GiB takes a while to make."""
+    program = Path(program).resolve()
+    folder = program.parent / 'signing-e2e'
+    maker = make_signers(folder / 'keys')['maker']
+    signed = folder / ('maker-padded-%d.exe' % size)
+    stamp = signed.with_suffix('.json')
+    source = {'program': _digest(program), 'signer': _digest(maker.cert), 'size': size}
+    if signed.exists() and stamp.exists():
+        kept = json.loads(stamp.read_text())
+        if kept.get('source') == source and kept.get('bytes') == signed.stat().st_size:
+            return signed
+
+    # The signature block's length does not depend on the file's: learn it
+    # from the unpadded program (osslsigncode first pads a file to 8 bytes).
+    plain = program.read_bytes()
+    start = (len(plain) + 7) // 8 * 8
+    probe = sign(program, folder / 'maker-padded-probe.exe', maker)
+    block = probe.stat().st_size - start
+    probe.unlink()
+    end = max(start, (size - block) // 8 * 8)
+
+    unsigned = folder / ('maker-padded-%d.unsigned' % size)
+    with open(unsigned, 'wb') as out:
+        out.write(plain + bytes(start - len(plain)))
+        _write_overlay(out, start, end)
+    if stamp.exists():
+        stamp.unlink()
+    try:
+        sign(unsigned, signed, maker)
+    finally:
+        unsigned.unlink()
+    stamp.write_text(json.dumps({'source': source, 'bytes': signed.stat().st_size}))
+    return signed
 
 
 _made = {}
