@@ -219,6 +219,7 @@ class Case:
     planted: list = dataclasses.field(default_factory=list)
     tmpfs: dict = dataclasses.field(default_factory=dict)
     links: dict = dataclasses.field(default_factory=dict)
+    before: Optional[Callable] = None
 
 
 @dataclasses.dataclass
@@ -928,6 +929,8 @@ class Rig:
         folder = self.case_folder(case)
         result = Result(folder=folder, target=self.target)
         self._setup(case, folder)
+        if case.before:
+            case.before(self, case)
         mounted = self._mount(case, result)
         try:
             return self._run(case, folder, result)
