@@ -34,6 +34,10 @@ void DebugLog(const WCHAR* format, ...);
 bool LaunchProgram(bool elevate, const WCHAR* file, const WCHAR* directory,
                    const WCHAR* parameters);
 
+// Takes the named mutex of one mode of the launcher for the rest of the
+// process; false when another launcher holds it.
+bool TakeSingleInstance(const WCHAR* name);
+
 // The verb of such a start: "runas" when elevation is asked for on Windows
 // 6 or later (major 0: the version could not be read), else the default.
 const WCHAR* ShellVerb(bool elevate, DWORD major);

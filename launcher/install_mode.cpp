@@ -1,12 +1,13 @@
-// Install mode: one instance at a time, a private staging folder, the
-// download in the progress dialog, then the elevated start of the installer
-// once its signature has been found to be the maker's, or the offer of the
-// browser download when the download was cancelled or failed, or the
-// installer was refused or not started. Only what this run downloaded and
-// saved whole is ever started, and only after the worker has ended.
+// Install mode: one instance at a time, a private staging folder held from
+// the start, the download in the progress dialog, then the elevated start of
+// the installer once it has been found to be this run's download signed by
+// the maker, or the offer of the browser download when the download was
+// cancelled or failed, or the installer was refused or not started.
 #include "launcher/install_mode.h"
 
+#include "base/acts.h"
 #include "launcher/installer_trust.h"
+#include "launcher/staging_folder.h"
 #include "res/resource.h"
 #include "ui/progress_dialog.h"
 
@@ -20,21 +21,28 @@ static const WCHAR kFailedQuestion[] =
     L"There was a problem retrieving the App automatically.\n\n"
     L"Would you like to download it through your Internet browser?";
 
+InstallStep StepAfterDownload(bool cancelledByUser, bool saved)
+{
+    if (cancelledByUser)
+        return kAskAfterCancel;
+    return saved ? kStartInstaller : kAskAfterFailure;
+}
+
 // Runs the download in the modal progress dialog and waits for its worker.
 // A dialog that cannot be shown counts as a failed download.
-static void Download(const InstallPlatform& os, DownloadJob& job)
+static void Download(DownloadJob& job)
 {
     job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!job.cancel)
         return;
     ProgressDialog dialog = {&job, nullptr, nullptr, nullptr};
     INT_PTR shown =
-        os.DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
-                           ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
+        DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
+                        ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
     if (job.worker) {
         if (!job.finished)
             SetEvent(job.cancel);  // the dialog went without the worker: stop it
-        os.WaitForSingleObject(job.worker, INFINITE);
+        WaitForSingleObject(job.worker, INFINITE);
         CloseHandle(job.worker);
         job.worker = nullptr;
     }
@@ -44,13 +52,9 @@ static void Download(const InstallPlatform& os, DownloadJob& job)
     job.cancel = nullptr;
 }
 
-void RunInstallModeOn(const InstallPlatform& os)
+void RunInstallMode()
 {
-    // One launcher in install mode at a time; the handle lives as long as
-    // the process. Only these two errors mean another one holds it.
-    os.CreateMutexW(nullptr, FALSE, kInstallMutexName);
-    DWORD error = os.GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
+    if (!TakeSingleInstance(kInstallMutexName))
         return;
 
     // Every level of the staging folder stays held until the installer has
@@ -58,41 +62,26 @@ void RunInstallModeOn(const InstallPlatform& os)
     StagingFolder staging;
     DownloadJob job;
     InitDownloadJob(&job);
-    if (os.PrepareStagingFolder(&staging)) {
+    if (PrepareStagingFolder(&staging)) {
         CopyText(job.installerPath, staging.installer);
         CopyText(job.partialPath, staging.partial);
         job.partialFile = staging.partialFile;
         staging.partialFile = INVALID_HANDLE_VALUE;
-        Download(os, job);
+        Download(job);
         DiscardPartialFile(&job);  // left only when no worker ran
     }
 
-    // After a Cancel nothing is started, not even a download that completed.
-    bool started = !job.cancelledByUser && job.saved &&
-                   os.StartInstaller(job.installerPath, staging.folder, job.identity);
+    InstallStep step = StepAfterDownload(job.cancelledByUser, job.saved);
+    bool started = step == kStartInstaller &&
+                   StartVerifiedInstaller(job.installerPath, staging.folder, job.identity);
     ReleaseStagingFolder(&staging);
     if (started)
         return;  // the installer is not waited for
 
-    int answer = os.MessageBoxW(nullptr, job.cancelledByUser ? kCancelledQuestion : kFailedQuestion,
-                                kQuestionCaption,
-                                MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
+    int answer = g_messageBox(nullptr,
+                              step == kAskAfterCancel ? kCancelledQuestion : kFailedQuestion,
+                              kQuestionCaption,
+                              MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer == IDYES)
-        os.ShellExecuteW(nullptr, nullptr, kFullInstallerUrl, nullptr, nullptr, SW_SHOWNORMAL);
+        g_shellExecute(nullptr, nullptr, kFullInstallerUrl, nullptr, nullptr, SW_SHOWNORMAL);
 }
-
-void RunInstallMode()
-{
-    RunInstallModeOn(kWin32Install);
-}
-
-const InstallPlatform kWin32Install = {
-    .CreateMutexW = ::CreateMutexW,
-    .GetLastError = ::GetLastError,
-    .PrepareStagingFolder = PrepareStagingFolder,
-    .DialogBoxParamW = ::DialogBoxParamW,
-    .WaitForSingleObject = ::WaitForSingleObject,
-    .MessageBoxW = ::MessageBoxW,
-    .ShellExecuteW = ::ShellExecuteW,
-    .StartInstaller = StartVerifiedInstaller,
-};

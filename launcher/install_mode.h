@@ -1,28 +1,17 @@
-// The platform seam of install mode: the Windows calls it makes and the
-// hand-overs it uses, so that tests can answer them.
+// Install mode: the download of the full installer into the staging folder,
+// its verified elevated start, or the offer of the browser download.
 #pragma once
 
 #include "base/rookmini.h"
-#include "download/download_job.h"
-#include "launcher/staging_folder.h"
 
-#include <shellapi.h>
-
-struct InstallPlatform {
-    decltype(&::CreateMutexW) CreateMutexW;
-    decltype(&::GetLastError) GetLastError;
-    bool (*PrepareStagingFolder)(StagingFolder* staging);
-    decltype(&::DialogBoxParamW) DialogBoxParamW;
-    decltype(&::WaitForSingleObject) WaitForSingleObject;
-    decltype(&::MessageBoxW) MessageBoxW;
-    decltype(&::ShellExecuteW) ShellExecuteW;
-    // Starts the installer elevated from its folder, only when it is the file
-    // downloaded and its signature names the maker; true when the start
-    // succeeded.
-    bool (*StartInstaller)(const WCHAR* path, const WCHAR* folder, const FileIdentity& downloaded);
+enum InstallStep {
+    kStartInstaller,    // this run's download was saved whole
+    kAskAfterCancel,    // Cancel was pressed: nothing is started
+    kAskAfterFailure,   // nothing usable was saved
 };
 
-extern const InstallPlatform kWin32Install;
+// What follows the download: only a whole download without a Cancel is
+// started (after a Cancel not even one that completed).
+InstallStep StepAfterDownload(bool cancelledByUser, bool saved);
 
-void RunInstallModeOn(const InstallPlatform& os);
 void RunInstallMode();

@@ -31,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     RestrictLibrarySearch();
     g_hInstance = instance;
     SetTaskbarIdentity();
-    return RunStartup(kWin32Startup, instance, CommandLineTail(GetCommandLineW()));
+    return RunStartup(instance, CommandLineTail(GetCommandLineW()));
 }
 
 // Static constructors as the runtime's start-up would run them, last listed

@@ -3,6 +3,11 @@
 // mode, and launch mode up to the update gate.
 #include "launcher/startup.h"
 
+#include "checks/compiler_hijack.h"
+#include "checks/dotnet_gate.h"
+#include "launcher/install_mode.h"
+#include "launcher/update_gate.h"
+
 #include <shlwapi.h>
 #include <wchar.h>
 
@@ -27,79 +32,71 @@ const WCHAR* CommandLineTail(const WCHAR* commandLine)
     return p;
 }
 
-// Reads the launcher's own module path; empty when it cannot be read whole.
-static void ReadModulePath(const StartupPlatform& os, HINSTANCE instance, WCHAR (&path)[MAX_PATH])
+bool FindAppPlaces(const WCHAR* modulePath, WCHAR (&beside)[MAX_PATH], WCHAR (&above)[MAX_PATH])
 {
-    path[0] = L'\0';
-    DWORD length = os.GetModuleFileNameW(instance, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        path[0] = L'\0';  // failed, or cut to fit: not a usable path
+    WCHAR folder[MAX_PATH];
+    CopyText(folder, modulePath);
+    CutAtLastBackslash(folder);
+    if (!CopyText(beside, folder) || !AppendPath(beside, kAppBeside))
+        beside[0] = L'\0';
+    if (!CopyText(above, folder) || !AppendPath(above, kAppAbove))
+        above[0] = L'\0';
+    return folder[0] != L'\0';
 }
 
-int RunStartup(const StartupPlatform& os, HINSTANCE instance, const WCHAR* tail)
+void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, bool besideExists, bool aboveExists,
+                 StartupPlan* plan)
 {
-    if (!os.CheckDotNetPrerequisite())
-        return 0;
-    if (!os.CheckCompilerHijack())
-        return 0;
-
-    WCHAR launcherFolder[MAX_PATH];
-    ReadModulePath(os, instance, launcherFolder);
-    CutAtLastBackslash(launcherFolder);
-    if (launcherFolder[0] == L'\0')
-        return 0;
-
-    // The App beside the launcher wins; otherwise the one a folder above is
-    // chosen untested (the mode choice tests whichever path was chosen). A
-    // path that does not fit the buffer stays empty and counts as missing.
-    WCHAR appPath[MAX_PATH];
-    wcscpy(appPath, launcherFolder);
-    if (!AppendPath(appPath, kAppBeside) ||
-        os.GetFileAttributesW(appPath) == INVALID_FILE_ATTRIBUTES) {
-        wcscpy(appPath, launcherFolder);
-        if (!AppendPath(appPath, kAppAbove))
-            appPath[0] = L'\0';
+    plan->mode = kStartupStop;
+    plan->appPath[0] = L'\0';
+    plan->appFolder[0] = L'\0';
+    plan->selfLaunch = false;
+    WCHAR beside[MAX_PATH], above[MAX_PATH];
+    if (!FindAppPlaces(modulePath, beside, above))
+        return;
+    bool useBeside = beside[0] != L'\0' && besideExists;
+    CopyText(plan->appPath, useBeside ? beside : above);
+    bool found = useBeside || (above[0] != L'\0' && aboveExists);
+    if (StrStrIW(tail, kUpdateSwitch) || !found) {
+        plan->mode = kStartupInstall;
+        return;
     }
-
-    if (StrStrIW(tail, kUpdateSwitch) || appPath[0] == L'\0' ||
-        os.GetFileAttributesW(appPath) == INVALID_FILE_ATTRIBUTES) {
-        os.RunInstallMode();
-        return 0;
-    }
-
-    // One launcher in launch mode at a time. The handle is kept for the
-    // life of the process; only these two errors mean another one holds it.
-    os.CreateMutexW(nullptr, FALSE, kLaunchMutexName);
-    DWORD error = os.GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)
-        return 0;
-
-    DWORD startTick = os.GetTickCount();
-
+    plan->mode = kStartupLaunch;
+    CopyText(plan->appFolder, plan->appPath);
+    CutAtLastBackslash(plan->appFolder);
     // Never start ourselves, whatever the letter case of the path.
-    WCHAR ownPath[MAX_PATH];
-    ReadModulePath(os, instance, ownPath);
-    if (ownPath[0] == L'\0' || _wcsicmp(ownPath, appPath) == 0)
+    plan->selfLaunch = _wcsicmp(modulePath, plan->appPath) == 0;
+}
+
+static bool Exists(const WCHAR* path)
+{
+    return path[0] != L'\0' && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int RunStartup(HINSTANCE instance, const WCHAR* tail)
+{
+    if (!CheckDotNetPrerequisite())
+        return 0;
+    if (!CheckCompilerHijack())
         return 0;
 
-    WCHAR appFolder[MAX_PATH];
-    wcscpy(appFolder, appPath);
-    CutAtLastBackslash(appFolder);
-
-    os.LaunchProgram(false, appPath, appFolder, tail);  // the gate runs either way
-    os.RunUpdateGate(startTick);
+    // A path that did not fit the buffer whole is no usable path.
+    WCHAR modulePath[MAX_PATH];
+    DWORD length = GetModuleFileNameW(instance, modulePath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        modulePath[0] = L'\0';
+    WCHAR beside[MAX_PATH], above[MAX_PATH];
+    FindAppPlaces(modulePath, beside, above);
+    StartupPlan plan;
+    PlanStartup(modulePath, tail, Exists(beside), Exists(above), &plan);
+    if (plan.mode == kStartupInstall)
+        RunInstallMode();
+    if (plan.mode != kStartupLaunch || !TakeSingleInstance(kLaunchMutexName))
+        return 0;
+    DWORD startTick = GetTickCount();
+    if (plan.selfLaunch)
+        return 0;
+    LaunchProgram(false, plan.appPath, plan.appFolder, tail);  // the gate runs either way
+    RunUpdateGate(startTick);
     return 0;
 }
-
-const StartupPlatform kWin32Startup = {
-    .GetModuleFileNameW = ::GetModuleFileNameW,
-    .GetFileAttributesW = ::GetFileAttributesW,
-    .CreateMutexW = ::CreateMutexW,
-    .GetLastError = ::GetLastError,
-    .GetTickCount = ::GetTickCount,
-    .CheckDotNetPrerequisite = CheckDotNetPrerequisite,
-    .CheckCompilerHijack = CheckCompilerHijack,
-    .LaunchProgram = LaunchProgram,
-    .RunUpdateGate = RunUpdateGate,
-    .RunInstallMode = RunInstallMode,
-};

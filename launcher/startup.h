@@ -1,32 +1,33 @@
 // The start-up sequence after the taskbar identity: the two gates, the choice
-// of mode and launch mode. Its Windows calls and hand-over points come through
-// a table so that tests can drive every branch.
+// of mode and launch mode.
 #pragma once
 
 #include "base/rookmini.h"
-#include "checks/compiler_hijack.h"
-#include "checks/dotnet_gate.h"
-#include "launcher/install_mode.h"
-#include "launcher/update_gate.h"
-
-struct StartupPlatform {
-    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
-    decltype(&::GetFileAttributesW) GetFileAttributesW;
-    decltype(&::CreateMutexW) CreateMutexW;
-    decltype(&::GetLastError) GetLastError;
-    decltype(&::GetTickCount) GetTickCount;
-    decltype(&::CheckDotNetPrerequisite) CheckDotNetPrerequisite;
-    decltype(&::CheckCompilerHijack) CheckCompilerHijack;
-    decltype(&::LaunchProgram) LaunchProgram;
-    decltype(&::RunUpdateGate) RunUpdateGate;
-    decltype(&::RunInstallMode) RunInstallMode;
-};
-
-extern const StartupPlatform kWin32Startup;
 
 // The command-line tail: the command line without the program name and the
 // blanks after it, as the runtime hands it to a WinMain.
 const WCHAR* CommandLineTail(const WCHAR* commandLine);
 
+enum StartupMode { kStartupStop, kStartupInstall, kStartupLaunch };
+
+struct StartupPlan {
+    StartupMode mode;
+    WCHAR appPath[MAX_PATH];    // the App to start, in launch mode
+    WCHAR appFolder[MAX_PATH];  // its folder
+    bool selfLaunch;            // the App's path is the launcher's own
+};
+
+// The App's two places, beside the launcher and one folder above it, from
+// the launcher's own path; a place whose path would not fit stays empty.
+// False when the launcher's folder is empty.
+bool FindAppPlaces(const WCHAR* modulePath, WCHAR (&beside)[MAX_PATH], WCHAR (&above)[MAX_PATH]);
+
+// The decision: the App beside wins, else the one above is chosen untested;
+// install mode when the tail asks for it ("/DoUpdate", any letter case,
+// anywhere) or the chosen App is missing; nothing when the launcher's path
+// is unknown. A launch of the launcher itself is marked.
+void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, bool besideExists, bool aboveExists,
+                 StartupPlan* plan);
+
 // Runs the gates and the chosen mode; always answers the exit code 0.
-int RunStartup(const StartupPlatform& os, HINSTANCE instance, const WCHAR* tail);
+int RunStartup(HINSTANCE instance, const WCHAR* tail);

@@ -5,6 +5,9 @@
 // page in the browser. Nothing is shown unless an update is required.
 #include "launcher/update_gate.h"
 
+#include "base/acts.h"
+#include "net/fetch.h"
+
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
@@ -59,160 +62,139 @@ int BuildFromIniVersion(const WCHAR* version)
     return DecimalClamped(lastStop ? lastStop + 1 : version);
 }
 
-int ParseManifestMinimum(char* text, void (*log)(const WCHAR* format, ...))
+int ParseManifestMinimum(char* text)
 {
     char* key = strstr(text, kManifestKey);
     if (!key) {
-        log(L"RookMini: Could not parse version string. '%S'", text);
+        DebugLog(L"RookMini: Could not parse version string. '%S'", text);
         return 0;
     }
     char* number = key + strlen(kManifestKey);
     char* stop = strchr(number, '.');
     if (!stop) {
-        log(L"RookMini: Could not parse version string (2). '%S'", text);
+        DebugLog(L"RookMini: Could not parse version string (2). '%S'", text);
         return 0;
     }
     *stop = '\0';
     int minimum = DecimalClamped(number);
     if (minimum != 0 || number[0] != '0')
-        log(L"RookMini: Minimum version '%i'", minimum);
+        DebugLog(L"RookMini: Minimum version '%i'", minimum);
     return minimum;
 }
 
-UpdateDecision DecideUpdate(int installed, int minimum, DWORD sinceStart)
+UpdateVerdict DecideUpdate(int installed, int minimum, DWORD startTick, DWORD now)
 {
+    UpdateVerdict verdict = {kNoUpdate, now - startTick, 0};
     if (installed >= minimum)
-        return kNoUpdate;
-    if (installed < 0)
-        return kBetaInstalled;
-    return sinceStart > kLateVerdict ? kUpdateTooLate : kUpdateRequired;
+        return verdict;
+    if (installed < 0) {
+        verdict.decision = kBetaInstalled;
+    } else if (verdict.elapsed > kLateVerdict) {
+        verdict.decision = kUpdateTooLate;
+    } else {
+        // Give the App at least half a second between its start and the kill.
+        verdict.decision = kUpdateRequired;
+        verdict.wait = verdict.elapsed < kKillDelay ? kKillDelay - verdict.elapsed : 0;
+    }
+    return verdict;
 }
 
-int ProbeInstalledVersionOn(const UpdateGatePlatform& os)
+int ProbeInstalledVersion()
 {
     int version = kVersionNotRead;
     HKEY key = nullptr;
     // Opened or not is judged by the handle, not by the code returned.
-    os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &key);
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &key);
     if (key) {
         DWORD size = sizeof(version);
-        os.RegQueryValueExW(key, kRegistryValue, nullptr, nullptr,
+        RegQueryValueExW(key, kRegistryValue, nullptr, nullptr,
                             reinterpret_cast<LPBYTE>(&version), &size);
-        os.RegCloseKey(key);
+        RegCloseKey(key);
     }
     if (version != kVersionNotRead) {
-        os.DebugLog(L"RookMini: Version %i (Registry)", version);
+        DebugLog(L"RookMini: Version %i (Registry)", version);
         return version;
     }
 
     WCHAR iniPath[MAX_PATH] = L"";
     WCHAR value[200] = L"";
-    os.SHGetSpecialFolderPathW(nullptr, iniPath, CSIDL_COMMON_APPDATA, TRUE);
+    SHGetSpecialFolderPathW(nullptr, iniPath, CSIDL_COMMON_APPDATA, TRUE);
     if (iniPath[0] != L'\0' && AppendPath(iniPath, kIniTail))
-        os.GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value,
+        GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value,
                                     sizeof(value) / sizeof(value[0]), iniPath);
     if (value[0] == L'\0')
         return 0;
     version = BuildFromIniVersion(value);
-    os.DebugLog(L"RookMini: Version %i (Ini)", version);
+    DebugLog(L"RookMini: Version %i (Ini)", version);
     return version;
 }
 
 // Fetches the manifest and answers the minimum build it publishes, 0 when it
 // was not fetched or not understood. A verdict later than kLateVerdict after
 // the App's start would not be acted on, so the fetch ends by then.
-static int FetchMinimum(const UpdateGatePlatform& os, DWORD startTick)
+static int FetchMinimum(DWORD startTick)
 {
     BYTE* body = nullptr;
     DWORD length = 0;
-    os.FetchUrl(kVersionManifestUrl, &body, &length, startTick + kLateVerdict);
+    FetchUrl(kVersionManifestUrl, &body, &length, startTick + kLateVerdict);
     if (!body)
         return 0;
     int minimum = 0;
-    // A terminated copy; a block of length 0 is parsed as the empty text.
-    char* text = static_cast<size_t>(length) <= static_cast<size_t>(-1) - 2
-                     ? static_cast<char*>(os.malloc(static_cast<size_t>(length) + 2))
-                     : nullptr;
+    // A terminated copy (the body is at most kFetchLimit bytes); a block of
+    // length 0 is parsed as the empty text.
+    char* text = static_cast<char*>(malloc(length + 2));
     if (text) {
         memcpy(text, body, length);
         text[length] = '\0';
         text[length + 1] = '\0';
-        minimum = ParseManifestMinimum(text, os.DebugLog);
-        os.free(text);
+        minimum = ParseManifestMinimum(text);
+        free(text);
     }
-    os.free(body);
+    free(body);
     return minimum;
 }
 
 // Ends the App's processes and asks whether to open the update page.
-static void OfferUpdate(const UpdateGatePlatform& os, DWORD elapsed)
+static void OfferUpdate()
 {
-    // Give the App at least half a second between its start and the kill.
-    if (elapsed < kKillDelay)
-        os.Sleep(kKillDelay - elapsed);
 
     WCHAR taskKill[MAX_PATH] = L"";
-    UINT folderLength = os.GetWindowsDirectoryW(taskKill, MAX_PATH);
+    UINT folderLength = GetWindowsDirectoryW(taskKill, MAX_PATH);
     if (folderLength >= MAX_PATH)
         taskKill[0] = L'\0';  // did not fit: nothing usable was written
     if (AppendPath(taskKill, kTaskKill)) {
         for (const WCHAR* parameters : kTaskKillParameters)
-            os.ShellExecuteW(nullptr, nullptr, taskKill, parameters, L"", SW_HIDE);
+            g_shellExecute(nullptr, nullptr, taskKill, parameters, L"", SW_HIDE);
     }
 
-    int answer = os.MessageBoxW(
+    int answer = g_messageBox(
         nullptr, L"A Corvid App update is required.\n\nWould you like to get this update now?",
         L"Corvid App", MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer == IDYES)
-        os.ShellExecuteW(nullptr, nullptr, kUpdatePageUrl, nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void RunUpdateGateOn(const UpdateGatePlatform& os, DWORD startTick)
-{
-    int installed = ProbeInstalledVersionOn(os);
-    int minimum = FetchMinimum(os, startTick);
-    DWORD elapsed = os.GetTickCount() - startTick;
-    switch (DecideUpdate(installed, minimum, elapsed)) {
-    case kNoUpdate:
-        break;
-    case kBetaInstalled:
-        os.DebugLog(L"RookMini: Using Beta of the Corvid App");
-        break;
-    case kUpdateRequired:
-        OfferUpdate(os, elapsed);
-        break;
-    case kUpdateTooLate:
-        // Ending the App now could lose the user's work: the next start asks.
-        os.DebugLog(L"RookMini: Update required, but found %u ms after the start; "
-                    L"the App is left running.",
-                    elapsed);
-        break;
-    }
-}
-
-int ProbeInstalledVersion()
-{
-    return ProbeInstalledVersionOn(kWin32UpdateGate);
+        g_shellExecute(nullptr, nullptr, kUpdatePageUrl, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void RunUpdateGate(DWORD startTick)
 {
-    RunUpdateGateOn(kWin32UpdateGate, startTick);
+    int installed = ProbeInstalledVersion();
+    int minimum = FetchMinimum(startTick);
+    UpdateVerdict verdict = DecideUpdate(installed, minimum, startTick, GetTickCount());
+    switch (verdict.decision) {
+    case kNoUpdate:
+        break;
+    case kBetaInstalled:
+        DebugLog(L"RookMini: Using Beta of the Corvid App");
+        break;
+    case kUpdateRequired:
+        Sleep(verdict.wait);
+        OfferUpdate();
+        break;
+    case kUpdateTooLate:
+        // Ending the App now could lose the user's work: the next start asks.
+        DebugLog(L"RookMini: Update required, but found %u ms after the start; "
+                 L"the App is left running.",
+                 verdict.elapsed);
+        break;
+    }
 }
 
-const UpdateGatePlatform kWin32UpdateGate = {
-    .RegOpenKeyExW = ::RegOpenKeyExW,
-    .RegQueryValueExW = ::RegQueryValueExW,
-    .RegCloseKey = ::RegCloseKey,
-    .SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW,
-    .GetPrivateProfileStringW = ::GetPrivateProfileStringW,
-    .GetTickCount = ::GetTickCount,
-    .Sleep = ::Sleep,
-    .GetWindowsDirectoryW = ::GetWindowsDirectoryW,
-    .ShellExecuteW = ::ShellExecuteW,
-    .MessageBoxW = ::MessageBoxW,
-    .FetchUrl = ::FetchUrl,
-    .DebugLog = ::DebugLog,
-    .malloc = ::malloc,
-    .free = ::free,
-};

@@ -1,232 +1,24 @@
-// The update gate: number conversion, the INI build, the manifest parser,
-// the installed-version probe and the gate's ordered actions against
-// a scripted registry, INI file, clock, shell and manifest fetch.
+// The update gate: number conversion, the INI build, the manifest parser
+// and the verdict by table; then the probe against a scratch registry and a
+// real INI file, and the whole gate with Wine's real WinINet against a
+// loopback manifest host, its shell starts and question recorded.
 #include "launcher/update_gate.h"
 
 #include <gtest/gtest.h>
-
-#include "support/log_format.h"
 #include <shlobj.h>
 
-#include <stdarg.h>
-#include <stdlib.h>
+#include "support/debug_lines.h"
+#include "support/loopback_server.h"
+#include "support/recorded_acts.h"
+#include "support/scratch_machine.h"
+
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-namespace {
-
-std::vector<std::wstring> actions;
-
-void Record(const std::wstring& action)
-{
-    actions.push_back(action);
-}
-
-std::wstring Text(const WCHAR* text)
-{
-    return text ? text : L"(null)";
-}
-
-void FakeLog(const WCHAR* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::wstring line = FormatLogLine(format, args);
-    va_end(args);
-    Record(L"log " + line);
-}
-
-struct Machine {
-    bool keyOpens = true;
-    bool openReportsFailure = false;  // an error code, yet a handle
-    bool valuePresent = false;
-    int value = 0;
-    bool folderAvailable = true;
-    const WCHAR* iniValue = nullptr;  // null: no INI file
-    // The manifest fetch: null body means the fetch failed.
-    const char* manifest = nullptr;
-    DWORD manifestLength = 0;
-    DWORD startTick = 1000;
-    DWORD nowTick = 1120;
-    int answer = IDYES;
-    bool copyFails = false;
-};
-
-Machine m;
-int liveBlocks;
-HKEY const kKey = reinterpret_cast<HKEY>(0x40);
-
-LSTATUS WINAPI FakeRegOpen(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY key)
-{
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, root);
-    EXPECT_EQ(0u, options);
-    EXPECT_EQ(static_cast<REGSAM>(KEY_READ), access);
-    Record(L"RegOpenKeyExW " + Text(subKey));
-    if (m.keyOpens)
-        *key = kKey;
-    return m.keyOpens && !m.openReportsFailure ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
-LSTATUS WINAPI FakeRegQuery(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
-                            LPDWORD size)
-{
-    EXPECT_EQ(kKey, key);
-    EXPECT_EQ(nullptr, type);
-    EXPECT_EQ(4u, *size);
-    Record(L"RegQueryValueExW " + Text(name));
-    if (!m.valuePresent)
-        return ERROR_FILE_NOT_FOUND;
-    memcpy(data, &m.value, 4);
-    return ERROR_SUCCESS;
-}
-
-LSTATUS WINAPI FakeRegClose(HKEY key)
-{
-    EXPECT_EQ(kKey, key);
-    Record(L"RegCloseKey");
-    return ERROR_SUCCESS;
-}
-
-BOOL WINAPI FakeFolder(HWND, LPWSTR path, int folder, BOOL create)
-{
-    EXPECT_EQ(CSIDL_COMMON_APPDATA, folder);
-    EXPECT_TRUE(create);
-    if (!m.folderAvailable)
-        return FALSE;
-    wcscpy(path, L"C:\\ProgramData");
-    return TRUE;
-}
-
-DWORD WINAPI FakeProfile(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size,
-                         LPCWSTR file)
-{
-    EXPECT_EQ(200u, size);
-    Record(L"GetPrivateProfileStringW " + Text(section) + L" " + Text(key) + L" '" +
-           Text(fallback) + L"' " + Text(file));
-    wcscpy(value, m.iniValue ? m.iniValue : fallback);
-    return static_cast<DWORD>(wcslen(value));
-}
-
-DWORD WINAPI FakeTick()
-{
-    return m.nowTick;
-}
-
-void WINAPI FakeSleep(DWORD milliseconds)
-{
-    Record(L"Sleep " + std::to_wstring(milliseconds));
-}
-
-UINT WINAPI FakeWindows(LPWSTR path, UINT size)
-{
-    EXPECT_EQ(static_cast<UINT>(MAX_PATH), size);
-    wcscpy(path, L"C:\\windows");
-    return 10;
-}
-
-HINSTANCE WINAPI FakeShell(HWND window, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
-                           LPCWSTR directory, INT show)
-{
-    EXPECT_EQ(nullptr, window);
-    EXPECT_EQ(nullptr, verb);
-    Record(L"ShellExecuteW " + Text(file) + L" | " + Text(parameters) + L" | " + Text(directory) +
-           L" | " + std::to_wstring(show));
-    return reinterpret_cast<HINSTANCE>(42);
-}
-
-int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
-{
-    EXPECT_EQ(nullptr, owner);
-    Record(L"MessageBoxW " + Text(text) + L" | " + Text(caption) + L" | " + std::to_wstring(type));
-    return m.answer;
-}
-
-void* FakeMalloc(size_t size)
-{
-    if (m.copyFails)
-        return nullptr;
-    ++liveBlocks;
-    return malloc(size);
-}
-
-void FakeFree(void* block)
-{
-    --liveBlocks;
-    free(block);
-}
-
-bool FakeFetch(const WCHAR* url, BYTE** body, DWORD* length, DWORD deadline)
-{
-    // The fetch must end when a verdict could no longer be acted on.
-    EXPECT_EQ(m.startTick + kLateVerdict, deadline);
-    Record(L"FetchUrl " + Text(url));
-    *body = nullptr;
-    *length = 0;
-    if (!m.manifest)
-        return false;
-    // Exactly the body's bytes, unterminated, as the fetch hands them over.
-    *body = static_cast<BYTE*>(malloc(m.manifestLength ? m.manifestLength : 1));
-    ++liveBlocks;
-    memcpy(*body, m.manifest, m.manifestLength);
-    *length = m.manifestLength;
-    return true;
-}
-
-const UpdateGatePlatform kFake = {
-    .RegOpenKeyExW = FakeRegOpen,
-    .RegQueryValueExW = FakeRegQuery,
-    .RegCloseKey = FakeRegClose,
-    .SHGetSpecialFolderPathW = FakeFolder,
-    .GetPrivateProfileStringW = FakeProfile,
-    .GetTickCount = FakeTick,
-    .Sleep = FakeSleep,
-    .GetWindowsDirectoryW = FakeWindows,
-    .ShellExecuteW = FakeShell,
-    .MessageBoxW = FakeMessageBox,
-    .FetchUrl = FakeFetch,
-    .DebugLog = FakeLog,
-    .malloc = FakeMalloc,
-    .free = FakeFree,
-};
-
-typedef std::vector<std::wstring> Lines;
-
-Lines operator+(Lines a, const Lines& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// Build 45 in the registry and a manifest asking for 46, then changed by edit.
-Machine Gate(void (*edit)(Machine&))
-{
-    Machine machine;
-    machine.valuePresent = true;
-    machine.value = 45;
-    machine.manifest = "Minimum Supported Meridian Version: 46.";
-    machine.manifestLength = static_cast<DWORD>(strlen(machine.manifest));
-    edit(machine);
-    return machine;
-}
-
-const std::wstring kRegOpen = L"RegOpenKeyExW SOFTWARE\\Ironbark\\ComponentManager";
-const std::wstring kRegQuery = L"RegQueryValueExW MeridianVersion";
-const std::wstring kIniRead =
-    L"GetPrivateProfileStringW ApplicationInformation Version '' "
-    L"C:\\ProgramData\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
-const std::wstring kFetch =
-    L"FetchUrl http://download.corvidapp.example/update/meridian_version.txt";
-const std::wstring kKill = L"ShellExecuteW C:\\windows\\system32\\taskkill.exe | /f /im ";
-const std::wstring kHide = L".exe |  | 0";
-const std::wstring kQuestion =
-    L"MessageBoxW A Corvid App update is required.\n\nWould you like to get this update now? | "
-    L"Corvid App | 327716";  // MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST
-const std::wstring kBrowser =
-    L"ShellExecuteW http://www.corvidapp.example/meridian_update.asp | (null) | (null) | 1";
-
-}  // namespace
+using loopback::Reply;
+typedef std::vector<std::string> Lines;
 
 TEST(UpdateGate, DecimalConversionClampsTo32Bits)
 {
@@ -291,165 +83,222 @@ TEST(UpdateGate, ManifestParsing)
         const char* label;
         const char* text;
         int minimum;
-        std::vector<std::wstring> lines;
+        Lines lines;
     };
     // clang-format off
     const Case cases[] = {
         {"key, number, full stop", "Minimum Supported Meridian Version: 46.", 46,
-         {L"log RookMini: Minimum version '46'"}},
+         {"RookMini: Minimum version '46'"}},
         {"surrounded by other text",
          "Latest: 50.\r\nMinimum Supported Meridian Version: 46. See notes.\r\n", 46,
-         {L"log RookMini: Minimum version '46'"}},
+         {"RookMini: Minimum version '46'"}},
         {"first occurrence wins",
          "Minimum Supported Meridian Version: 40.Minimum Supported Meridian Version: 50.", 40,
-         {L"log RookMini: Minimum version '40'"}},
+         {"RookMini: Minimum version '40'"}},
         {"full stop far after the number", "Minimum Supported Meridian Version: 46 build x.",
-         46, {L"log RookMini: Minimum version '46'"}},
+         46, {"RookMini: Minimum version '46'"}},
         {"key missing", "Nothing here.", 0,
-         {L"log RookMini: Could not parse version string. 'Nothing here.'"}},
+         {"RookMini: Could not parse version string. 'Nothing here.'"}},
         {"key in other case", "minimum supported meridian version: 46.", 0,
-         {L"log RookMini: Could not parse version string. "
-          L"'minimum supported meridian version: 46.'"}},
+         {"RookMini: Could not parse version string. "
+          "'minimum supported meridian version: 46.'"}},
         {"key without its blank", "Minimum Supported Meridian Version:46.", 0,
-         {L"log RookMini: Could not parse version string. "
-          L"'Minimum Supported Meridian Version:46.'"}},
+         {"RookMini: Could not parse version string. "
+          "'Minimum Supported Meridian Version:46.'"}},
         {"no full stop after the key", "Version 1.0 Minimum Supported Meridian Version: 46", 0,
-         {L"log RookMini: Could not parse version string (2). "
-          L"'Version 1.0 Minimum Supported Meridian Version: 46'"}},
+         {"RookMini: Could not parse version string (2). "
+          "'Version 1.0 Minimum Supported Meridian Version: 46'"}},
         {"number text 0: no diagnostic", "Minimum Supported Meridian Version: 0.", 0, {}},
         {"number text starting with a letter", "Minimum Supported Meridian Version: x9.", 0,
-         {L"log RookMini: Minimum version '0'"}},
+         {"RookMini: Minimum version '0'"}},
         {"wider than 32 bits", "Minimum Supported Meridian Version: 123456789012.", 2147483647,
-         {L"log RookMini: Minimum version '2147483647'"}},
+         {"RookMini: Minimum version '2147483647'"}},
         {"negative minimum", "Minimum Supported Meridian Version: -5.", -5,
-         {L"log RookMini: Minimum version '-5'"}},
+         {"RookMini: Minimum version '-5'"}},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        actions.clear();
+        DebugLines lines;
         std::string text = c.text;
-        EXPECT_EQ(c.minimum, ParseManifestMinimum(&text[0], FakeLog));
-        EXPECT_EQ(c.lines, actions);
+        EXPECT_EQ(c.minimum, ParseManifestMinimum(&text[0]));
+        EXPECT_EQ(c.lines, lines.Lines());
     }
 }
+
+TEST(UpdateGate, Verdict)
+{
+    struct Case {
+        const char* label;
+        int installed, minimum;
+        DWORD start, now;
+        UpdateDecision decision;
+        DWORD wait;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"below the minimum, 120 ms after the start: wait out half a second", 45, 46, 1000, 1120, kUpdateRequired, 380},
+        {"500 ms already passed: no wait", 45, 46, 1000, 1500, kUpdateRequired, 0},
+        {"tick count wrapped: 356 ms passed", 45, 46, 0xFFFFFF00u, 0x64, kUpdateRequired, 144},
+        {"verdict exactly 30 s after the start: still acted on", 45, 46, 1000, 31000, kUpdateRequired, 0},
+        {"verdict later than 30 s: the App is left running", 45, 46, 1000, 31001, kUpdateTooLate, 0},
+        {"late verdict across a tick-count wrap", 45, 46, 0xFFFFFF00u, 40000, kUpdateTooLate, 0},
+        {"at the minimum", 46, 46, 1000, 1120, kNoUpdate, 0},
+        {"nothing installed, a minimum of 46", 0, 46, 1000, 1120, kUpdateRequired, 380},
+        {"no minimum read", 45, 0, 1000, 1120, kNoUpdate, 0},
+        {"beta below the minimum", -1, 46, 1000, 1120, kBetaInstalled, 0},
+        {"beta and no minimum read", -1, 0, 1000, 1120, kBetaInstalled, 0},
+        {"a minimum beyond any build", 2147483646, 2147483647, 1000, 1120, kUpdateRequired, 380},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        UpdateVerdict verdict = DecideUpdate(c.installed, c.minimum, c.start, c.now);
+        EXPECT_EQ(c.decision, verdict.decision);
+        EXPECT_EQ(c.wait, verdict.wait);
+    }
+}
+
+namespace {
+
+const std::wstring kRegistryKey = L"SOFTWARE\\Ironbark\\ComponentManager";
+
+std::wstring IniPath()
+{
+    WCHAR folder[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, TRUE);
+    return std::wstring(folder) + L"\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
+}
+
+// The platform client's INI file, written for the test and removed again.
+struct Ini {
+    explicit Ini(const wchar_t* version)
+    {
+        if (!version)
+            return;
+        std::wstring path = IniPath();
+        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+            CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+        WritePrivateProfileStringW(L"ApplicationInformation", L"Version", version, path.c_str());
+    }
+    ~Ini() { DeleteFileW(IniPath().c_str()); }
+};
+
+}  // namespace
 
 TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
 {
     struct Case {
         const char* label;
-        Machine machine;
+        bool key;
+        const DWORD* value;  // the registry value, when present
+        const wchar_t* ini;  // the INI version, when there is a file
         int version;
-        std::vector<std::wstring> actions;
+        Lines lines;
     };
-    auto with = [](void (*edit)(Machine&)) {
-        Machine machine;
-        edit(machine);
-        return machine;
-    };
+    const DWORD zero = 0, fifty = 50, beta = static_cast<DWORD>(-1);
     // clang-format off
     const Case cases[] = {
-        {"registry 0 wins over the INI file",
-         with([](Machine& x) { x.valuePresent = true; x.value = 0; x.iniValue = L"1.2.3.45"; }),
-         0, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 0 (Registry)"}},
-        {"value absent: INI 1.2.3.45",
-         with([](Machine& x) { x.iniValue = L"1.2.3.45"; }), 45,
-         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 45 (Ini)"}},
-        {"key absent: INI without a full stop",
-         with([](Machine& x) { x.keyOpens = false; x.iniValue = L"45"; }), 45,
-         {kRegOpen, kIniRead, L"log RookMini: Version 45 (Ini)"}},
-        {"open reports an error but gives a handle: still read",
-         with([](Machine& x) {
-             x.openReportsFailure = true; x.valuePresent = true; x.value = 50;
-         }),
-         50, {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 50 (Registry)"}},
-        {"INI last part not a number",
-         with([](Machine& x) { x.iniValue = L"1.2.x"; }), 0,
-         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, L"log RookMini: Version 0 (Ini)"}},
-        {"nothing installed", Machine(), 0,
-         {kRegOpen, kRegQuery, L"RegCloseKey", kIniRead}},
-        {"data folder unavailable",
-         with([](Machine& x) { x.folderAvailable = false; x.iniValue = L"9"; }), 0,
-         {kRegOpen, kRegQuery, L"RegCloseKey"}},
+        {"registry 0 wins over the INI file", true, &zero, L"1.2.3.45", 0, {"RookMini: Version 0 (Registry)"}},
+        {"registry build", true, &fifty, nullptr, 50, {"RookMini: Version 50 (Registry)"}},
+        {"registry beta", true, &beta, nullptr, -1, {"RookMini: Version -1 (Registry)"}},
+        {"value absent: INI 1.2.3.45", true, nullptr, L"1.2.3.45", 45, {"RookMini: Version 45 (Ini)"}},
+        {"key absent: INI without a full stop", false, nullptr, L"45", 45, {"RookMini: Version 45 (Ini)"}},
+        {"INI last part not a number", false, nullptr, L"1.2.x", 0, {"RookMini: Version 0 (Ini)"}},
+        {"nothing installed", false, nullptr, nullptr, 0, {}},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        m = c.machine;
-        actions.clear();
-        EXPECT_EQ(c.version, ProbeInstalledVersionOn(kFake));
-        EXPECT_EQ(c.actions, actions);
+        ScratchMachine machine;
+        if (c.key)
+            machine.Key(kRegistryKey);
+        if (c.value)
+            machine.Number(kRegistryKey, L"MeridianVersion", *c.value);
+        Ini ini(c.ini);
+        DebugLines lines;
+        EXPECT_EQ(c.version, ProbeInstalledVersion());
+        EXPECT_EQ(c.lines, lines.Lines());
     }
 }
 
-TEST(UpdateGate, GateActsInOrder)
+TEST(UpdateGate, EndsTheAppAndAsksOnlyWhenTheInstallationIsTooOld)
 {
-    const Lines probe = {kRegOpen, kRegQuery, L"RegCloseKey",
-                         L"log RookMini: Version 45 (Registry)"};
-    const std::wstring minimum46 = L"log RookMini: Minimum version '46'";
-    const Lines fetched = probe + Lines{kFetch, minimum46};
-    const Lines offer = {kKill + L"CorvidApp" + kHide, kKill + L"CorvidNow" + kHide,
-                         kKill + L"RookNative" + kHide, kQuestion};
-    const Lines sleep = {L"Sleep 380"}, browser = {kBrowser};
+    const std::wstring question =
+        L"A Corvid App update is required.\n\nWould you like to get this update now?";
+    const std::string manifest = "Corvid App\r\nMinimum Supported Meridian Version: 46.\r\n";
     struct Case {
         const char* label;
-        Machine machine;
-        Lines actions;
+        DWORD installed;
+        Reply reply;
+        int answer;
+        bool asked, browser;
+        Lines lines;
     };
     // clang-format off
     const Case cases[] = {
-        {"update required, Yes: sleep, three kills, question, browser", Gate([](Machine&) {}),
-         fetched + sleep + offer + browser},
-        {"update required, No: the App's processes are still ended",
-         Gate([](Machine& x) { x.answer = IDNO; }), fetched + sleep + offer},
-        {"failed question box counts as No", Gate([](Machine& x) { x.answer = 0; }),
-         fetched + sleep + offer},
-        {"500 ms already passed: no sleep",
-         Gate([](Machine& x) { x.nowTick = x.startTick + 500; }), fetched + offer + browser},
-        {"tick count wrapped: 356 ms passed",
-         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 0x64; }),
-         fetched + Lines{L"Sleep 144"} + offer + browser},
-        {"verdict exactly 30 s after the start: still acted on",
-         Gate([](Machine& x) { x.nowTick = x.startTick + 30000; }), fetched + offer + browser},
-        {"verdict later than 30 s: the App is left running",
-         Gate([](Machine& x) { x.nowTick = x.startTick + 30001; }),
-         fetched + Lines{L"log RookMini: Update required, but found 30001 ms after the start; "
-                         L"the App is left running."}},
-        {"late verdict across a tick-count wrap",
-         Gate([](Machine& x) { x.startTick = 0xFFFFFF00u; x.nowTick = 40000; }),
-         fetched + Lines{L"log RookMini: Update required, but found 40256 ms after the start; "
-                         L"the App is left running."}},
-        {"nothing installed and a minimum of 46", Gate([](Machine& x) { x.valuePresent = false; }),
-         Lines{kRegOpen, kRegQuery, L"RegCloseKey", kIniRead, kFetch, minimum46} + sleep + offer +
-             browser},
-        {"up to date", Gate([](Machine& x) { x.value = 46; }),
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version 46 (Registry)", kFetch,
-          minimum46}},
-        {"beta", Gate([](Machine& x) { x.value = -1; }),
-         {kRegOpen, kRegQuery, L"RegCloseKey", L"log RookMini: Version -1 (Registry)", kFetch,
-          minimum46, L"log RookMini: Using Beta of the Corvid App"}},
-        {"fetch failed: no update", Gate([](Machine& x) { x.manifest = nullptr; }),
-         probe + Lines{kFetch}},
-        {"empty body", Gate([](Machine& x) { x.manifestLength = 0; }),
-         probe + Lines{kFetch, L"log RookMini: Could not parse version string. ''"}},
-        {"terminated copy unavailable: not parsed", Gate([](Machine& x) { x.copyFails = true; }),
-         probe + Lines{kFetch}},
-        {"zero byte inside the body ends the text",
-         Gate([](Machine& x) {
-             x.manifest = "Minimum Supported Meridian Version: 46\0.";
-             x.manifestLength = 40;
-         }),
-         probe + Lines{kFetch, L"log RookMini: Could not parse version string (2). "
-                               L"'Minimum Supported Meridian Version: 46'"}},
+        {"too old, Yes: the App ended, the update page opened", 45, Reply{.body = manifest}, IDYES, true, true,
+         {"RookMini: Version 45 (Registry)", "RookMini: Minimum version '46'"}},
+        {"too old, No: the App is ended all the same", 45, Reply{.body = manifest}, IDNO, true, false,
+         {"RookMini: Version 45 (Registry)", "RookMini: Minimum version '46'"}},
+        {"up to date", 46, Reply{.body = manifest}, IDYES, false, false,
+         {"RookMini: Version 46 (Registry)", "RookMini: Minimum version '46'"}},
+        {"beta", static_cast<DWORD>(-1), Reply{.body = manifest}, IDYES, false, false,
+         {"RookMini: Version -1 (Registry)", "RookMini: Minimum version '46'", "RookMini: Using Beta of the Corvid App"}},
+        {"no manifest: no update", 45, Reply{.status = 404}, IDYES, false, false,
+         {"RookMini: Version 45 (Registry)", "RookMini: 404 Not Found - Version Info"}},
+        {"a zero byte inside the body ends the text", 45,
+         Reply{.body = std::string("Minimum Supported Meridian Version: 46\0.", 40)}, IDYES, false, false,
+         {"RookMini: Version 45 (Registry)",
+          "RookMini: Could not parse version string (2). 'Minimum Supported Meridian Version: 46'"}},
     };
     // clang-format on
+    WCHAR windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring taskKill = std::wstring(windows) + L"\\system32\\taskkill.exe";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        m = c.machine;
-        actions.clear();
-        liveBlocks = 0;
-        RunUpdateGateOn(kFake, m.startTick);
-        EXPECT_EQ(c.actions, actions);
-        EXPECT_EQ(0, liveBlocks);  // the copy and the fetched body are released
+        ScratchMachine machine;
+        machine.Number(kRegistryKey, L"MeridianVersion", c.installed);
+        loopback::Server server;
+        server.BecomeProxy();
+        server.Serve("/update/meridian_version.txt", {c.reply});
+        RecordedActs acts;
+        acts.answers[question] = c.answer;
+        DWORD firstStart = 0;
+        acts.onStart = [&](const ShellStart&) {
+            if (!firstStart)
+                firstStart = GetTickCount();
+        };
+        DebugLines lines;
+        DWORD start = GetTickCount();
+        RunUpdateGate(start);
+        EXPECT_EQ(c.lines, lines.Lines());
+
+        std::vector<ShellStart> expected;
+        if (c.asked) {
+            for (const wchar_t* image : {L"CorvidApp.exe", L"CorvidNow.exe", L"RookNative.exe"})
+                expected.push_back({L"", taskKill, std::wstring(L"/f /im ") + image, L"", SW_HIDE});
+            EXPECT_GE(firstStart - start, 400u);  // the App had about half a second first
+        }
+        if (c.browser)
+            expected.push_back({L"", kUpdatePageUrl, L"", L"", SW_SHOWNORMAL});
+        ASSERT_EQ(expected.size(), acts.starts.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(expected[i].verb, acts.starts[i].verb);
+            EXPECT_EQ(expected[i].file, acts.starts[i].file);
+            EXPECT_EQ(expected[i].parameters, acts.starts[i].parameters);
+            EXPECT_EQ(expected[i].directory, acts.starts[i].directory);
+            EXPECT_EQ(expected[i].show, acts.starts[i].show);
+        }
+        ASSERT_EQ(c.asked ? 1u : 0u, acts.questions.size());
+        if (c.asked) {
+            EXPECT_EQ(question, acts.questions[0].text);
+            EXPECT_EQ(L"Corvid App", acts.questions[0].caption);
+            EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST),
+                      acts.questions[0].style);
+            EXPECT_FALSE(acts.questions[0].owned);
+        }
     }
 }
