@@ -19,12 +19,13 @@ EARLIER = b'MZ an installer from an earlier run'
 PARTIAL = STAGING + r'\meridian_setupfull.partial'
 
 
-def serve_standin(extra=0):
+def serve_standin(extra=0, sample='maker'):
     """The installer route is held until the case has put the stand-in, signed
-    by the maker, into it (the rig knows where the build is); extra bytes
-    announced beyond the body cut the transfer short."""
+    by the maker (or another sample of signing.py), into it (the rig knows
+    where the build is); extra bytes announced beyond the body cut the
+    transfer short."""
     def during(ctx):
-        body = signing.installer_sample(ctx.rig.standin_file(), 'maker')
+        body = signing.installer_sample(ctx.rig.standin_file(), sample)
         route = ctx.case.routes[INSTALLER_URL]
         route.body = body
         if extra:
@@ -73,8 +74,15 @@ def questions(r):
 def dialog_shown(r):
     shown = dialogs(r)
     assert len(shown) == 1, 'windows: %s' % [w['caption'] for w in r.windows]
-    assert r.texts(shown[0]) == DIALOG_TEXTS, r.texts(shown[0])
-    classes = [c['class'].lower() for c in shown[0]['controls']]
+
+
+def dialog_as_built(r):
+    """The download dialog as the release shows it (its texts are asserted
+    here only)."""
+    installer_started(r)
+    shown = dialogs(r)[0]
+    assert r.texts(shown) == DIALOG_TEXTS, r.texts(shown)
+    classes = [c['class'].lower() for c in shown['controls']]
     assert classes == ['button', 'static', 'msctls_progress32'], classes
 
 
@@ -167,6 +175,13 @@ def given_up_on_silence(r):
     assert 25 < took < 60, 'the question came %.1f s after the dialog' % took
 
 
+def refused_stranger(r):
+    """Saved whole, but signed by a stranger: refused with one line, the
+    failure question, and Yes opens the download in the browser."""
+    asked(FAILED, r.served, True,
+          'RookMini: Installer not started, its publisher is not the maker.')(r)
+
+
 def cut_every_try(r):
     """Five tries, each cut short and started over (no validator), then the
     failure question, well under two minutes; nothing left behind."""
@@ -202,10 +217,13 @@ def held(**route):
 
 
 CASES = [
-    Case('paced download with a length, saved and started elevated', started_with(),
+    Case('paced download with a length, saved and started elevated', dialog_as_built,
          app='none', routes=held(pace=(65536, 0.15)), during=serve_standin()),
     Case('paced download without a length, saved and started elevated', started_with(),
          app='none', routes=held(length=None, pace=(65536, 0.1)), during=serve_standin()),
+    Case("a stranger's installer: refused, Yes opens the download in the browser",
+         refused_stranger, app='none', routes=held(), during=serve_standin(sample='stranger'),
+         actions=[press('Yes', text='problem')]),
     Case('a host that cuts every try: the failure question after the fifth', cut_every_try,
          app='none', files={STAGED_INSTALLER: EARLIER}, routes=held(), timeout=90,
          during=serve_standin(extra=5000), actions=[press('No', text='problem')]),
