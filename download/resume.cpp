@@ -13,27 +13,13 @@ void ChooseValidator(const HttpResponse& response, WCHAR (&validator)[kHeaderCha
     CopyText(validator, chosen);
 }
 
-// Reads a decimal number within 32 bits; answers where it stopped, or null.
-static const WCHAR* Number(const WCHAR* p, DWORD* value)
-{
-    unsigned long long n = 0;
-    const WCHAR* start = p;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
-        n = n * 10 + static_cast<unsigned>(*p - L'0');
-        if (n > MAXDWORD)
-            return nullptr;
-    }
-    *value = static_cast<DWORD>(n);
-    return p == start ? nullptr : p;
-}
-
 bool ParseContentRange(const WCHAR* text, DWORD* first, DWORD* last, DWORD* total)
 {
     if (wcsncmp(text, L"bytes ", 6) != 0)
         return false;
-    const WCHAR* p = Number(text + 6, first);
-    if (!p || *p != L'-' || !(p = Number(p + 1, last)) || *p != L'/' ||
-        !(p = Number(p + 1, total)) || *p != L'\0')
+    const WCHAR* p = ReadHeaderNumber(text + 6, first);
+    if (!p || *p != L'-' || !(p = ReadHeaderNumber(p + 1, last)) || *p != L'/' ||
+        !(p = ReadHeaderNumber(p + 1, total)) || *p != L'\0')
         return false;
     return *first <= *last && *last < *total;
 }

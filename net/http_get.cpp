@@ -169,18 +169,26 @@ static void QueryHeader(HINTERNET request, DWORD query, WCHAR (&text)[kHeaderCha
         text[0] = L'\0';
 }
 
-bool ParseContentLength(const WCHAR* text, DWORD* length)
+const WCHAR* ReadHeaderNumber(const WCHAR* text, DWORD* value)
 {
-    unsigned long long value = 0;
+    unsigned long long number = 0;
     const WCHAR* p = text;
     for (; *p >= L'0' && *p <= L'9'; ++p) {
-        value = value * 10 + static_cast<unsigned>(*p - L'0');
-        if (value > MAXDWORD)
-            return false;
+        number = number * 10 + static_cast<unsigned>(*p - L'0');
+        if (number > MAXDWORD)
+            return nullptr;
     }
-    if (p == text || *p != L'\0' || value == 0)
+    *value = static_cast<DWORD>(number);
+    return p == text ? nullptr : p;
+}
+
+bool ParseContentLength(const WCHAR* text, DWORD* length)
+{
+    DWORD value;
+    const WCHAR* end = ReadHeaderNumber(text, &value);
+    if (!end || *end != L'\0' || value == 0)
         return false;
-    *length = static_cast<DWORD>(value);
+    *length = value;
     return true;
 }
 

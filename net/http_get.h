@@ -74,6 +74,11 @@ HttpStep ReadHttpGet(HttpGet* get, const BYTE** data, DWORD* count);
 // request is closing, or otherwise left allocated for the life of the process.
 void CloseHttpGet(HttpGet* get);
 
+// Reads the decimal number at the start of a header value; answers where it
+// stops, or null when there are no digits or the number needs more than 32
+// bits.
+const WCHAR* ReadHeaderNumber(const WCHAR* text, DWORD* value);
+
 // Reads a Content-Length header value: decimal digits only, 1 to 4 GiB - 1.
 // False for anything else (absent, 0, too large, not a number).
 bool ParseContentLength(const WCHAR* text, DWORD* length);
