@@ -675,6 +675,11 @@ class Rig:
                       _reg_string('URL Protocol') + '=""', '',
                       '[HKEY_CLASSES_ROOT\\%s\\shell\\open\\command]' % scheme,
                       '@=' + _reg_string('"%s" "%%1"' % BROWSER), '']
+        # A crash ends its case at once instead of waiting on Wine's crash
+        # dialog; windows are left to Wine, as Xvfb has no window manager
+        # (hiding one would otherwise wait 2 s for it).
+        lines += ['[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]', '"ShowCrashDialog"=dword:00000000', '',
+                  '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]', '"Managed"="N"', '']
         lines += self.proxy_lines()
         self.import_reg(lines)
         # Leftovers of an interrupted run would hold the launcher's mutexes.
