@@ -37,6 +37,7 @@ JUDGED_MIB = 64  # the smallest size on which the targets are judged
 RATIO_TARGET = 1.1
 PEAK_TARGET_MIB = 16
 DIALOG = 'Downloading Corvid App'
+QUESTION = 'Corvid App'  # the launcher's question after a failure: ends the run
 INSTALLER = 'meridian_setupfull.exe'
 RUN_TIMEOUT = 900  # a 32-bit run is emulated: generous
 
@@ -92,6 +93,7 @@ class Bench:
             shutil.rmtree(self.prefix)
         if not (self.prefix / 'system.reg').exists():
             self.wine_run('wineboot', '-i')
+        self.wineserver_run('-k')  # a launcher left by an interrupted run holds its mutex
         self.wineserver_run('-p60')  # one server for every run
         self.server = rig.Server()
         bench = self.unix(BENCH)
@@ -116,14 +118,18 @@ class Bench:
         if self.server:
             self.server.stop()
         self.wineserver_run('-k')
+        # The saved installers are as large as the served one.
+        shutil.rmtree(self.unix(STAGING_ROOT), ignore_errors=True)
+        if self.unix(YARDSTICK_FILE).exists():
+            self.unix(YARDSTICK_FILE).unlink()
 
     def wineserver_run(self, option):
         # The server may stay: it must not hold a pipe of ours open.
         subprocess.run([self.wineserver, option], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def watch(self, caption, folder, command):
-        done = self.wine_run(str(self.build / 'watch.exe'), caption, folder, command,
+    def watch(self, caption, stop, folder, command):
+        done = self.wine_run(str(self.build / 'watch.exe'), caption, stop, folder, command,
                              timeout=RUN_TIMEOUT)
         lines = [l for l in done.stdout.splitlines() if l.startswith('{')]
         if not lines or not json.loads(lines[-1])['ok']:
@@ -138,27 +144,29 @@ class Bench:
         log = self.unix(STANDIN_LOG)
         if log.exists():
             log.unlink()
-        result = self.watch(DIALOG, BENCH + '\\bin', '"%s"' % LAUNCHER)
+        result = self.watch(DIALOG, QUESTION, BENCH + '\\bin', '"%s"' % LAUNCHER)
         # The launcher does not wait for the installer: wait for its record.
-        deadline = time.time() + 60
+        deadline = time.time() + (0 if result['stopped'] else 60)
         while not log.exists() and time.time() < deadline:
             time.sleep(0.05)
         starts = [json.loads(l) for l in log.read_text(encoding='utf-8').splitlines()
                   if l.strip()] if log.exists() else []
         staged = self.unix(rig.STAGED_INSTALLER)
         saved = staged.stat().st_size if staged.exists() else None
-        if saved != installer.stat().st_size or [s['name'] for s in starts] != [INSTALLER]:
-            raise Failed('launcher: saved %s of %d bytes, started %s, dialog shown %s, '
-                         'requests %s' % (saved, installer.stat().st_size, starts,
-                                          result['shown'] >= 0, self.requests()))
+        if result['stopped'] or saved != installer.stat().st_size or \
+                [s['name'] for s in starts] != [INSTALLER]:
+            raise Failed('launcher: saved %s of %d bytes, started %s, dialog shown %s, failure '
+                         'question %s, requests %s'
+                         % (saved, installer.stat().st_size, starts, result['shown'] >= 0,
+                            result['stopped'], self.requests()))
         return result
 
     def run_yardstick(self, installer):
         saved = self.unix(YARDSTICK_FILE)
         if saved.exists():
             saved.unlink()
-        result = self.watch('', BENCH, '"%s" %s %s' % (signing.windows_path(self.yardstick),
-                                                       rig.INSTALLER_URL, YARDSTICK_FILE))
+        result = self.watch('', '', BENCH, '"%s" %s %s' % (signing.windows_path(self.yardstick),
+                                                           rig.INSTALLER_URL, YARDSTICK_FILE))
         size = saved.stat().st_size if saved.exists() else None
         if result['exit'] != 0 or size != installer.stat().st_size:
             raise Failed('yardstick: exit %d (1: download, 2: signature), saved %s of %d bytes, '

@@ -1,8 +1,10 @@
 // Starts one program as its child and watches it to its end:
-//   watch CAPTION FOLDER COMMANDLINE
-// CAPTION names a window of the child ("" for none). Prints one JSON line:
-// whether the start worked, the child's exit code, its wall time from the
-// start to its end, when the window appeared and went, and the child's
+//   watch CAPTION STOP FOLDER COMMANDLINE
+// CAPTION names a window of the child ("" for none). A window of the child
+// captioned STOP ("" for none), a question that nobody will answer, ends it
+// at once ("stopped"). Prints one JSON line: whether the start worked, the
+// child's exit code, its wall time from the start to its end, when the
+// window appeared and went, and the child's
 // private bytes (PROCESS_MEMORY_COUNTERS.PagefileUsage): when the window
 // appeared ("base"; the first sample when there is no window), their highest
 // value while it was shown ("peak_shown") and from its appearance to the
@@ -45,18 +47,19 @@ static double Since(const LARGE_INTEGER& start)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: watch CAPTION FOLDER COMMANDLINE\n");
+    if (argc != 5) {
+        fprintf(stderr, "usage: watch CAPTION STOP FOLDER COMMANDLINE\n");
         return 2;
     }
     const wchar_t* caption = argv[1][0] ? argv[1] : nullptr;
+    const wchar_t* stop = argv[2][0] ? argv[2] : nullptr;
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child;
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    if (!CreateProcessW(nullptr, argv[3], nullptr, nullptr, FALSE, 0, nullptr, argv[2], &startup,
+    if (!CreateProcessW(nullptr, argv[4], nullptr, nullptr, FALSE, 0, nullptr, argv[3], &startup,
                         &child)) {
         printf("{\"ok\": false, \"error\": %lu}\n", GetLastError());
         return 1;
@@ -68,8 +71,13 @@ int wmain(int argc, wchar_t** argv)
     HWND window = nullptr;
     double shown = -1, gone = -1;
     unsigned long long base = 0, peakShown = 0, peak = 0;
+    bool stopped = false;
     while (WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
         unsigned long long bytes = PrivateBytes(child.hProcess);
+        if (stop && !stopped && ShownWindow(stop, child.dwProcessId)) {
+            TerminateProcess(child.hProcess, 1);
+            stopped = true;
+        }
         if (phase == kBefore && (window = ShownWindow(caption, child.dwProcessId)) != nullptr) {
             shown = Since(start);
             phase = kShown;
@@ -90,8 +98,9 @@ int wmain(int argc, wchar_t** argv)
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     CloseHandle(child.hProcess);
-    printf("{\"ok\": true, \"exit\": %lu, \"seconds\": %.6f, \"shown\": %.6f, "
-           "\"gone\": %.6f, \"base\": %llu, \"peak_shown\": %llu, \"peak\": %llu}\n",
-           code, seconds, shown, gone, base, peakShown, peak);
+    printf("{\"ok\": true, \"exit\": %lu, \"stopped\": %s, \"seconds\": %.6f, "
+           "\"shown\": %.6f, \"gone\": %.6f, \"base\": %llu, \"peak_shown\": %llu, "
+           "\"peak\": %llu}\n",
+           code, stopped ? "true" : "false", seconds, shown, gone, base, peakShown, peak);
     return 0;
 }
