@@ -1,129 +1,186 @@
-"""Fetch benchmark: the launcher's FetchUrl (x64 twin, under Wine) against a
-bare WinINet reference loop and curl, all fetching one large body from a
-loopback HTTP server that the Wine prefix uses as its proxy, with and without
-a Content-Length. Prints throughput, the ratio to the reference loop and the
-peak private memory of each fetching process, and checks the targets.
+"""Installer-path benchmark: the launcher's whole install mode under Wine
+(the progress dialog, the download into the file, the signature check, until
+it has started the installer and ended) against a yardstick program that
+does the same work bare: a WinINet loop writing each read to a file, then
+WinVerifyTrust on it. Both fetch a maker-signed installer (the stand-in,
+padded; signing.padded_installer) from the e2e rig's loopback server, which
+the bench's Wine prefix uses as its proxy, with and without a Content-Length.
 
-The URLs name 127.0.0.1 on port 9, where nothing listens: a request that
-did not go through the proxy fails on the spot instead of going anywhere.
-Every request the server answers must arrive in proxy form.
+Each run is timed from the program's start to its end by watch.exe, which
+starts it as its child and samples its private bytes every millisecond.
+The median time of small (1 MiB) runs is taken off the median of the large
+ones on each side, so that only the time that grows with the size is
+compared. The launcher's peak is its private bytes while the download dialog
+is shown above those when it first appeared.
+
+The launcher is the x64 twin with the x64 yardstick, or with --target x86
+the 32-bit release with a 32-bit yardstick. A run fails the bench unless the
+installer was saved whole and (for the launcher) started.
 """
 import argparse
-import http.server
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
-import threading
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'e2e'))
+import rig  # noqa: E402
+import signing  # noqa: E402
+
 MIB = 1 << 20
-URL_BASE = 'http://127.0.0.1:9/bench/'
-JUDGED_MIB = 64  # the smallest body on which the targets are judged
+SMALL_MIB = 1    # the run whose time is the fixed cost
+JUDGED_MIB = 64  # the smallest size on which the targets are judged
+RATIO_TARGET = 1.1
+PEAK_TARGET_MIB = 16
+DIALOG = 'Downloading Corvid App'
+QUESTION = 'Corvid App'  # the launcher's question after a failure: ends the run
+INSTALLER = 'meridian_setupfull.exe'
+RUN_TIMEOUT = 900  # a 32-bit run is emulated: generous
+
+BENCH = 'C:\\bench'
+LAUNCHER = BENCH + '\\bin\\RookMini.exe'  # nothing named CorvidApp.exe beside or above
+YARDSTICK_FILE = BENCH + '\\yardstick.bin'
+STANDIN_LOG = BENCH + '\\standins.jsonl'
+STAGING_ROOT = 'C:\\ProgramData\\Ironbark'
+
+CASES = [('with Content-Length', 'auto'), ('without Content-Length', None)]
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = 'HTTP/1.1'
-
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
-        server = self.server
-        server.requests.append(self.requestline)
-        if not self.path.startswith('http://'):
-            server.direct += 1  # not through the proxy: refuse to serve it
-            self.send_error(400)
-            return
-        body = server.body
-        self.send_response(200)
-        self.send_header('Content-Type', 'application/octet-stream')
-        if self.path.endswith('/len'):
-            self.send_header('Content-Length', str(len(body)))
-        else:
-            self.send_header('Connection', 'close')
-            self.close_connection = True
-        self.end_headers()
-        view = memoryview(body)
-        step = 4 * MIB
-        try:
-            for at in range(0, len(body), step):
-                self.wfile.write(view[at:at + step])
-            self.wfile.flush()
-        except OSError:
-            self.close_connection = True
+class Failed(Exception):
+    pass
 
 
-def start_server(size):
-    httpd = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-    httpd.daemon_threads = True
-    httpd.body = bytes(range(256)) * (size // 256) + bytes(size % 256)
-    httpd.requests, httpd.direct = [], 0
-    threading.Thread(target=httpd.serve_forever, daemon=True).start()
-    return httpd
-
-
-class Wine:
-    def __init__(self, build, wine):
+class Bench:
+    def __init__(self, build, wine, target):
         self.build = Path(build).resolve()  # Wine wants an absolute WINEPREFIX
+        self.target = target
         self.wine = wine
-        self.env = {k: v for k, v in os.environ.items()
-                    if k.lower() not in ('http_proxy', 'https_proxy', 'no_proxy', 'all_proxy')}
-        self.env.update(WINEPREFIX=str(self.build / 'prefix-bench'), WINEDEBUG='-all',
-                        WINEDLLOVERRIDES='mscoree,mshtml=')
+        self.wineserver = str(Path(wine).with_name('wineserver'))
+        self.prefix = self.build / 'prefix-bench'
+        self.drive_c = self.prefix / 'drive_c'
+        self.launcher = (self.build if target == 'x64' else self.build.parent / 'x86') / \
+            'RookMini.exe'
+        arch_folder = self.build if target == 'x64' else self.build / 'rig-x86'
+        self.yardstick = arch_folder / 'yardstick.exe'
+        self.standin = arch_folder / 'standin.exe'
+        env = {k: v for k, v in os.environ.items()
+               if k.lower() not in ('http_proxy', 'https_proxy', 'no_proxy', 'all_proxy')
+               and not k.startswith('RIG_')}
+        self.env = dict(env, WINEPREFIX=str(self.prefix), WINEDEBUG='-all',
+                        WINEDLLOVERRIDES='mscoree,mshtml=', RIG_STANDIN_LOG=STANDIN_LOG)
+        self.server = None
 
-    def run(self, *args, timeout=600):
+    def unix(self, winpath):
+        return self.drive_c.joinpath(*winpath[3:].split('\\'))
+
+    def wine_run(self, *args, timeout=300):
         return subprocess.run([self.wine, *args], env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=timeout)
 
-    def set_proxy(self, port):
-        if not (self.build / 'prefix-bench' / 'system.reg').exists():
-            self.run('wineboot', '-i')
-        text = ('Windows Registry Editor Version 5.00\r\n\r\n'
-                '[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\'
-                'Internet Settings]\r\n'
-                '"ProxyEnable"=dword:00000001\r\n'
-                '"ProxyServer"="127.0.0.1:%d"\r\n'
-                '"ProxyOverride"=-\r\n' % port)
-        path = self.build / 'bench-proxy.reg'
-        path.write_bytes(b'\xff\xfe' + text.encode('utf-16-le'))
-        self.run('regedit', '/S', 'Z:' + str(path).replace('/', '\\'))
+    def prepare(self):
+        for program in (self.launcher, self.yardstick, self.standin, self.build / 'watch.exe'):
+            if not program.exists():
+                raise Failed('%s is missing (scripts/bench builds it)' % program)
+        syswow64 = self.drive_c / 'windows' / 'syswow64'
+        if self.target == 'x86' and (self.prefix / 'system.reg').exists() and \
+                not any(syswow64.glob('*.dll')):
+            # Made before Wine's 32-bit half was there: it cannot run 32-bit programs.
+            self.wineserver_run('-k')
+            shutil.rmtree(self.prefix)
+        if not (self.prefix / 'system.reg').exists():
+            self.wine_run('wineboot', '-i')
+        self.wineserver_run('-k')  # a launcher left by an interrupted run holds its mutex
+        self.wineserver_run('-p60')  # one server for every run
+        self.server = rig.Server()
+        bench = self.unix(BENCH)
+        shutil.rmtree(bench, ignore_errors=True)
+        (bench / 'bin').mkdir(parents=True)
+        shutil.copyfile(self.launcher, self.unix(LAUNCHER))
+        # The prefix's proxy is the loopback server, so the launcher's built-in
+        # URL reaches it unchanged; .NET 2.0 SP1 lets the start-up gate pass.
+        dotnet = rig._reg_root(r'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v2.0.50727',
+                               view32=self.target == 'x86')
+        lines = ['[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\'
+                 'Internet Settings]', '"ProxyEnable"=dword:00000001',
+                 '"ProxyServer"=' + rig._reg_string('127.0.0.1:%d' % self.server.port),
+                 '"ProxyOverride"=-', '',
+                 '[' + dotnet + ']', rig._reg_value('Install', 1), rig._reg_value('SP', 1), '']
+        reg = bench / 'bench.reg'
+        text = 'Windows Registry Editor Version 5.00\r\n\r\n' + '\r\n'.join(lines) + '\r\n'
+        reg.write_bytes(b'\xff\xfe' + text.encode('utf-16-le'))
+        self.wine_run('regedit', '/S', BENCH + '\\bench.reg')
 
-    def measure(self, *args):
-        done = self.run(str(self.build / 'fetch_bench.exe'), *args)
-        line = done.stdout.strip().splitlines()[-1] if done.stdout.strip() else ''
-        if not line.startswith('{'):
-            raise RuntimeError('fetch_bench %s: %r %r' % (args, done.stdout, done.stderr))
-        result = json.loads(line)
-        # The sampler can miss the last moment; the value at the end counts too.
-        result['peak'] = max(result['sampled_peak'], result['reported_peak']) - result['baseline']
+    def close(self):
+        if self.server:
+            self.server.stop()
+        self.wineserver_run('-k')
+        # The saved installers are as large as the served one.
+        shutil.rmtree(self.unix(STAGING_ROOT), ignore_errors=True)
+        if self.unix(YARDSTICK_FILE).exists():
+            self.unix(YARDSTICK_FILE).unlink()
+
+    def wineserver_run(self, option):
+        # The server may stay: it must not hold a pipe of ours open.
+        subprocess.run([self.wineserver, option], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def watch(self, caption, stop, folder, command):
+        done = self.wine_run(str(self.build / 'watch.exe'), caption, stop, folder, command,
+                             timeout=RUN_TIMEOUT)
+        lines = [l for l in done.stdout.splitlines() if l.startswith('{')]
+        if not lines or not json.loads(lines[-1])['ok']:
+            raise Failed('watch.exe %s: %r %r' % (command, done.stdout, done.stderr))
+        return json.loads(lines[-1])
+
+    def serve(self, installer, length):
+        self.server.reset({rig.INSTALLER_URL: rig.Route(file=installer, length=length)})
+
+    def run_launcher(self, installer):
+        shutil.rmtree(self.unix(STAGING_ROOT), ignore_errors=True)
+        log = self.unix(STANDIN_LOG)
+        if log.exists():
+            log.unlink()
+        result = self.watch(DIALOG, QUESTION, BENCH + '\\bin', '"%s"' % LAUNCHER)
+        # The launcher does not wait for the installer: wait for its record.
+        deadline = time.time() + (0 if result['stopped'] else 60)
+        while not log.exists() and time.time() < deadline:
+            time.sleep(0.05)
+        starts = [json.loads(l) for l in log.read_text(encoding='utf-8').splitlines()
+                  if l.strip()] if log.exists() else []
+        staged = self.unix(rig.STAGED_INSTALLER)
+        saved = staged.stat().st_size if staged.exists() else None
+        if result['stopped'] or saved != installer.stat().st_size or \
+                [s['name'] for s in starts] != [INSTALLER]:
+            raise Failed('launcher: saved %s of %d bytes, started %s, dialog shown %s, failure '
+                         'question %s, requests %s'
+                         % (saved, installer.stat().st_size, starts, result['shown'] >= 0,
+                            result['stopped'], self.requests()))
         return result
 
+    def run_yardstick(self, installer):
+        saved = self.unix(YARDSTICK_FILE)
+        if saved.exists():
+            saved.unlink()
+        result = self.watch('', '', BENCH, '"%s" %s %s' % (signing.windows_path(self.yardstick),
+                                                           rig.INSTALLER_URL, YARDSTICK_FILE))
+        size = saved.stat().st_size if saved.exists() else None
+        if result['exit'] != 0 or size != installer.stat().st_size:
+            raise Failed('yardstick: exit %d (1: download, 2: signature), saved %s of %d bytes, '
+                         'requests %s' % (result['exit'], size, installer.stat().st_size,
+                                          self.requests()))
+        return result
 
-def curl(port, url):
-    # /usr/bin/time reports the peak resident size of curl alone (a child
-    # forked from this script would carry the body's pages into its figure).
-    started = time.monotonic()
-    done = subprocess.run(['/usr/bin/time', '-f', '%M', 'curl', '-s', '-o', '/dev/null',
-                           '--noproxy', '', '-x', 'http://127.0.0.1:%d' % port,
-                           '-w', '%{size_download}', url],
-                          capture_output=True, text=True, env={'PATH': os.environ['PATH']})
-    seconds = time.monotonic() - started
-    return {'mode': 'curl', 'ok': done.returncode == 0, 'bytes': int(done.stdout or 0),
-            'seconds': seconds, 'peak': int(done.stderr.split()[-1]) * 1024,
-            'peak_is_rss': True}
+    def requests(self):
+        with self.server.lock:
+            return [(e['url'], e['status'], e['sent']) for e in self.server.log]
 
 
-def median_run(results):
-    """The run with the median time, with the median peak of all runs."""
-    for r in results:
-        if not r['ok']:
-            return r
-    chosen = dict(sorted(results, key=lambda r: r['seconds'])[len(results) // 2])
-    chosen['peak'] = statistics.median(r['peak'] for r in results)
-    return chosen
+def median(runs, key):
+    return statistics.median(r[key] for r in runs)
 
 
 def main():
@@ -132,68 +189,73 @@ def main():
     parser.add_argument('--wine', default='/usr/lib/wine/wine64')
     parser.add_argument('--mib', type=int, default=256)
     parser.add_argument('--runs', type=int, default=5)
+    parser.add_argument('--target', choices=('x64', 'x86'), default='x64',
+                        help='x64: the twin; x86: the 32-bit release')
     args = parser.parse_args()
-    size = args.mib * MIB
+    sizes = [args.mib] + ([SMALL_MIB] if args.mib > SMALL_MIB else [])
 
-    server = start_server(size)
-    wine = Wine(args.build, args.wine)
-    wine.set_proxy(server.server_address[1])
-    port = server.server_address[1]
+    bench = Bench(args.build, args.wine, args.target)
+    try:
+        installers = {mib: signing.padded_installer(bench.standin, mib * MIB) for mib in sizes}
+        bench.prepare()
+        rows = []
+        for label, length in CASES:
+            runs = {(who, mib): [] for who in ('launcher', 'yardstick') for mib in sizes}
+            # Interleaved, so that a slow phase of the machine hits both sides.
+            for _ in range(args.runs):
+                for mib in sizes:
+                    bench.serve(installers[mib], length)
+                    runs['launcher', mib].append(bench.run_launcher(installers[mib]))
+                    runs['yardstick', mib].append(bench.run_yardstick(installers[mib]))
+            rows.append((label, runs))
+    except (Failed, subprocess.TimeoutExpired) as e:
+        print('bench: FAILED: %s' % e)
+        return 1
+    finally:
+        bench.close()
 
-    rows = []
-    for kind, path in (('with Content-Length', 'len'), ('without Content-Length', 'nolen')):
-        url = URL_BASE + path
-        runs = {'reference': [], 'fetch': [], 'curl': []}
-        # Interleaved, so that a slow phase of the machine hits all three.
-        for _ in range(args.runs):
-            runs['reference'].append(wine.measure('reference', url, str(size)))
-            runs['fetch'].append(wine.measure('fetch', url))
-            runs['curl'].append(curl(port, url))
-        rows.append((kind, median_run(runs['reference']), median_run(runs['fetch']),
-                     median_run(runs['curl'])))
-
-    ok = server.direct == 0
-    print('body %d MiB from a loopback server through the prefix proxy; median of %d runs;'
-          ' peak: private bytes above those before the fetch'
-          % (args.mib, args.runs))
-    print('%-24s %-10s %9s %9s %7s %12s' % ('', 'program', 'seconds', 'MiB/s', 'ratio',
-                                             'peak MiB'))
-    for kind, ref, fetch, cur in rows:
-        for r in (ref, fetch, cur):
-            if not r['ok'] or r['bytes'] != size:
-                print('%s %s: FAILED (%d bytes)' % (kind, r['mode'], r['bytes']))
-                ok = False
-            rate = r['bytes'] / MIB / r['seconds'] if r['seconds'] else 0
-            ratio = r['seconds'] and ref['seconds'] / r['seconds']
-            note = ' (peak RSS)' if r.get('peak_is_rss') else ''
-            print('%-24s %-10s %9.2f %9.1f %7.2f %12.1f%s' % (
-                kind, r['mode'], r['seconds'], rate, ratio, r['peak'] / MIB, note))
-        for r in (ref, fetch):
-            print('%-24s %-10s private bytes before %.1f MiB, reported peak at the end %.1f MiB,'
-                  ' sampled peak %.1f MiB' % ('', r['mode'], r['baseline'] / MIB,
-                                             r['reported_peak'] / MIB, r['sampled_peak'] / MIB))
-
-    (_, ref_len, fetch_len, _), (_, ref_nolen, fetch_nolen, _) = rows
-    targets = [
-        ('with a length: throughput >= 0.95x reference',
-         ref_len['seconds'] / fetch_len['seconds'] >= 0.95),
-        ('with a length: peak within 2 MiB of the body',
-         abs(fetch_len['peak'] - size) <= 2 * MIB),
-        ('without a length: throughput >= 0.8x reference',
-         ref_nolen['seconds'] / fetch_nolen['seconds'] >= 0.8),
-        ('without a length: peak <= 1.5x body + 2 MiB',
-         fetch_nolen['peak'] <= 1.5 * size + 2 * MIB),
-    ]
+    big = installers[args.mib].stat().st_size
+    subtract = len(sizes) > 1
+    print('installer path: %s (%s) against the yardstick %s; a maker-signed installer of %d '
+          'bytes from a loopback server through the prefix proxy; median of %d runs'
+          % (bench.launcher, 'the x64 twin' if args.target == 'x64' else 'the 32-bit release',
+             bench.yardstick, big, args.runs))
+    print('grown: the time less that of a %d MiB installer (the fixed cost); ratio: launcher / '
+          'yardstick of that; peak: the launcher\'s private bytes while its download dialog is '
+          'shown above those when it appeared (base)' % SMALL_MIB if subtract else
+          'no fixed cost taken off: the installer is the small one')
+    print('%-24s %-10s %9s %9s %9s %6s %9s %9s' % (
+        '', 'program', '%d MiB s' % args.mib, '%d MiB s' % SMALL_MIB if subtract else '',
+        'grown s' if subtract else '', 'ratio', 'peak MiB', 'base MiB'))
+    judged = []
+    for label, runs in rows:
+        line = {}
+        grown = {}
+        for who in ('launcher', 'yardstick'):
+            large = median(runs[who, args.mib], 'seconds')
+            small = median(runs[who, SMALL_MIB], 'seconds') if subtract else None
+            grown[who] = large - small if subtract else large
+            line[who] = '%-24s %-10s %9.2f %9s %9s' % (
+                label if who == 'launcher' else '', who, large,
+                '%.2f' % small if subtract else '', '%.2f' % grown[who] if subtract else '')
+        ratio = grown['launcher'] / grown['yardstick'] if grown['yardstick'] > 0 else None
+        launched = runs['launcher', args.mib]
+        peak = statistics.median(r['peak_shown'] - r['base'] for r in launched) / MIB
+        print(line['launcher'] + ' %6s %9.1f %9.1f' % ('-' if ratio is None else '%.2f' % ratio,
+                                                       peak, median(launched, 'base') / MIB))
+        print(line['yardstick'])
+        judged.append(('%s: launcher / yardstick <= %.1f' % (label, RATIO_TARGET),
+                       ratio is not None and ratio <= RATIO_TARGET,
+                       '-' if ratio is None else '%.2f' % ratio))
+        judged.append(('%s: launcher peak <= %d MiB' % (label, PEAK_TARGET_MIB),
+                       peak <= PEAK_TARGET_MIB, '%.1f MiB' % peak))
     if args.mib < JUDGED_MIB:
-        # Process start-up outweighs the transfer on a small body.
-        print('targets: not judged on a body under %d MiB' % JUDGED_MIB)
+        # Start-up and the fixed cost outweigh the transfer on a small installer.
+        print('targets: not judged under %d MiB' % JUDGED_MIB)
     else:
-        for label, met in targets:
-            print('%-50s %s' % (label, 'met' if met else 'NOT MET'))
-    if server.direct:
-        print('requests that bypassed the proxy: %d' % server.direct)
-    server.shutdown()
-    return 0 if ok else 1
+        for label, met, figure in judged:
+            print('%-50s %10s  %s' % (label, figure, 'met' if met else 'NOT MET'))
+    return 0
 
 
 if __name__ == '__main__':
