@@ -7,6 +7,7 @@
 // and exception-handler set-up into the image: RookMiniEntry takes its place.
 // msvcrt.dll initialises itself as it loads, so the C functions the launcher
 // uses need nothing more.
+#include "base/command_line.h"
 #include "base/system_library.h"
 #include "launcher/startup.h"
 

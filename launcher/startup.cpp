@@ -16,22 +16,6 @@ static const WCHAR kAppAbove[] = L"\\..\\CorvidApp.exe";
 static const WCHAR kUpdateSwitch[] = L"/DoUpdate";
 static const WCHAR kLaunchMutexName[] = L"RookMini-Inital";
 
-const WCHAR* CommandLineTail(const WCHAR* commandLine)
-{
-    const WCHAR* p = commandLine;
-    bool quoted = false;
-    // The program name runs to the first control character or blank that
-    // stands outside double quotes.
-    while (*p && (*p > L' ' || quoted)) {
-        if (*p == L'"')
-            quoted = !quoted;
-        ++p;
-    }
-    while (*p && *p <= L' ')
-        ++p;
-    return p;
-}
-
 bool FindAppPlaces(const WCHAR* modulePath, WCHAR (&beside)[MAX_PATH], WCHAR (&above)[MAX_PATH])
 {
     WCHAR folder[MAX_PATH];

@@ -4,10 +4,6 @@
 
 #include "base/rookmini.h"
 
-// The command-line tail: the command line without the program name and the
-// blanks after it, as the runtime hands it to a WinMain.
-const WCHAR* CommandLineTail(const WCHAR* commandLine);
-
 enum StartupMode { kStartupStop, kStartupInstall, kStartupLaunch };
 
 struct StartupPlan {

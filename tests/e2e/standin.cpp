@@ -15,26 +15,13 @@
 #include <wchar.h>
 
 #include <string>
+
+#include "base/command_line.h"
 #include "json_text.h"
 
 namespace {
 
 const WCHAR kVerbMark[] = L"/rig-verb=runas";
-
-// The command line without the program name and the blanks after it, split
-// the way the C runtime does for WinMain.
-const WCHAR* Tail(const WCHAR* p)
-{
-    bool quoted = false;
-    while (*p && (*p > L' ' || quoted)) {
-        if (*p == L'"')
-            quoted = !quoted;
-        ++p;
-    }
-    while (*p && *p <= L' ')
-        ++p;
-    return p;
-}
 
 std::wstring Environment(const WCHAR* name)
 {
@@ -69,7 +56,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const WCHAR* slash = wcsrchr(path, L'\\');
     std::wstring name = slash ? slash + 1 : path;
 
-    std::wstring tail = Tail(GetCommandLineW());
+    std::wstring tail = CommandLineTail(GetCommandLineW());
     std::wstring verb;
     if (tail.compare(0, wcslen(kVerbMark), kVerbMark) == 0) {
         verb = L"runas";

@@ -1,5 +1,5 @@
 // The command-line tail: how the program name is cut off the command line.
-#include "launcher/startup.h"
+#include "base/command_line.h"
 
 #include <gtest/gtest.h>
 
