@@ -13,10 +13,10 @@ void RestrictLibrarySearch()
     // Both are looked up: the first is missing before Windows 7's loader
     // update, the second before Windows XP SP1.
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    SetDefaultDllDirectoriesFn restrict;
+    SetDefaultDllDirectoriesFn systemFolderOnly;
     SetDllDirectoryFn leaveCurrentFolder;
-    if (BindFunction(kernel, "SetDefaultDllDirectories", restrict) &&
-        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    if (BindFunction(kernel, "SetDefaultDllDirectories", systemFolderOnly) &&
+        systemFolderOnly(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return;
     if (BindFunction(kernel, "SetDllDirectoryW", leaveCurrentFolder))
         leaveCurrentFolder(L"");

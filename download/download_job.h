@@ -30,14 +30,14 @@ struct FileIdentity {
 
 struct DownloadJob {
     // Set by install mode before the worker starts.
-    const WCHAR* url;                // the full installer's URL
-    WCHAR installerPath[MAX_PATH];   // where the whole download ends up
-    WCHAR partialPath[MAX_PATH];     // where it is written meanwhile
-    HANDLE partialFile;              // created new and not shared for writing or
-                                     // deleting; the worker closes it
-    DWORD silence;                   // how long the host may stay silent, ms
-    DWORD pauseUnit;                 // the pause before the first retry, ms
-    HANDLE cancel;                   // manual-reset event: stops the download
+    const WCHAR* url;                   // the full installer's URL
+    WCHAR installerPath[MAX_PATH];      // where the whole download ends up
+    WCHAR partialPath[MAX_PATH];        // where it is written meanwhile
+    HANDLE partialFile;                 // created new and not shared for writing or
+                                        // deleting; the worker closes it
+    DWORD silence;                      // how long the host may stay silent, ms
+    DWORD pauseUnit;                    // the pause before the first retry, ms
+    HANDLE cancel;                      // manual-reset event: stops the download
     std::atomic<bool> cancelledByUser;  // Cancel, Esc or a close request
     std::atomic<HWND> dialog;           // the open progress dialog, or null
     HANDLE worker;                      // the worker thread, waited for by install mode

@@ -14,10 +14,10 @@
 
 // What carries over from one try to the next.
 struct Transfer {
-    DWORD received;                   // bytes in the partial file
-    DWORD total;                      // the resource's size, 0 when unknown
-    WCHAR validator[kHeaderChars];    // sent in If-Range; empty: none
-    bool arrived;                     // some bytes have arrived in any try
+    DWORD received;                 // bytes in the partial file
+    DWORD total;                    // the resource's size, 0 when unknown
+    WCHAR validator[kHeaderChars];  // sent in If-Range; empty: none
+    bool arrived;                   // some bytes have arrived in any try
 };
 
 // How one try ended.
@@ -44,8 +44,8 @@ static bool PauseUnlessCancelled(DownloadJob* job, DWORD pause)
 
 // Takes the response of a try: the first one must be a 200; a retry's answer
 // is judged. False when the download cannot go on with it.
-static bool TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD asked,
-                         bool first, Transfer& transfer)
+static bool TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD asked, bool first,
+                         Transfer& transfer)
 {
     RetryAnswer answer = first ? (response.status == 200 ? kStartOver : kGiveUp)
                                : JudgeRetryAnswer(response, asked, transfer.total);

@@ -36,9 +36,8 @@ static void Download(DownloadJob& job)
     if (!job.cancel)
         return;
     ProgressDialog dialog = {&job, nullptr, nullptr, nullptr};
-    INT_PTR shown =
-        DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
-                        ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
+    INT_PTR shown = DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
+                                    ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
     if (job.worker) {
         if (!job.finished)
             SetEvent(job.cancel);  // the dialog went without the worker: stop it
@@ -78,10 +77,9 @@ void RunInstallMode()
     if (started)
         return;  // the installer is not waited for
 
-    int answer = g_messageBox(nullptr,
-                              step == kAskAfterCancel ? kCancelledQuestion : kFailedQuestion,
-                              kQuestionCaption,
-                              MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
+    int answer =
+        g_messageBox(nullptr, step == kAskAfterCancel ? kCancelledQuestion : kFailedQuestion,
+                     kQuestionCaption, MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
     if (answer == IDYES)
         g_shellExecute(nullptr, nullptr, kFullInstallerUrl, nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -5,9 +5,9 @@
 #include "base/rookmini.h"
 
 enum InstallStep {
-    kStartInstaller,    // this run's download was saved whole
-    kAskAfterCancel,    // Cancel was pressed: nothing is started
-    kAskAfterFailure,   // nothing usable was saved
+    kStartInstaller,   // this run's download was saved whole
+    kAskAfterCancel,   // Cancel was pressed: nothing is started
+    kAskAfterFailure,  // nothing usable was saved
 };
 
 // What follows the download: only a whole download without a Cancel is

@@ -30,8 +30,7 @@ struct TrustApi {
 static bool IsMakerName(const WCHAR* name, DWORD count, const WCHAR* maker)
 {
     // The count includes the terminator; a full buffer may mean a cut value.
-    if (count < 2 || count >= kNameChars || name[count - 1] != L'\0' ||
-        wcslen(name) != count - 1)
+    if (count < 2 || count >= kNameChars || name[count - 1] != L'\0' || wcslen(name) != count - 1)
         return false;
     return wcscmp(name, maker) == 0;
 }
@@ -83,12 +82,12 @@ static bool HoldsDownloadedFile(HANDLE file, const WCHAR* path, const FileIdenti
 
 // Reads one attribute of the certificate's subject into name; answers the
 // count CertGetNameStringW gave.
-static DWORD ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate,
-                                  const char* oid, WCHAR (&name)[kNameChars])
+static DWORD ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate, const char* oid,
+                                  WCHAR (&name)[kNameChars])
 {
     name[0] = L'\0';
-    return api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid),
-                                  name, kNameChars);
+    return api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), name,
+                                  kNameChars);
 }
 
 // Verifies the open file's signature through its handle and, when it holds,
@@ -153,8 +152,7 @@ static bool LoadTrust(TrustApi* api)
            BindFunction(crypt32, "CertGetNameStringW", api->CertGetNameStringW);
 }
 
-bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder,
-                            const FileIdentity& downloaded)
+bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder, const FileIdentity& downloaded)
 {
     // Shared for reading only: while this handle is open nobody can write,
     // rename or delete the file, yet the shell can still open it to start it.

@@ -52,5 +52,4 @@ bool IsDownloadedFile(const FileIdentity& expected, const FileIdentity& held,
 // its publisher, and starts it elevated with LaunchProgram while the file is
 // still held; true only when the start succeeded. A refused file gets one
 // diagnostic line and is not started.
-bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder,
-                            const FileIdentity& downloaded);
+bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder, const FileIdentity& downloaded);

@@ -30,11 +30,10 @@ static bool MakeSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE], const DWORD* parts, BYTE
 
 bool BuildPrivateSecurity(PrivateSecurity* security, PSID user)
 {
-    static const DWORD kAdministrators[] = {SECURITY_BUILTIN_DOMAIN_RID,
-                                            DOMAIN_ALIAS_RID_ADMINS};
+    static const DWORD kAdministrators[] = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS};
     static const DWORD kSystem[] = {SECURITY_LOCAL_SYSTEM_RID};
-    static const DWORD kTrustedInstaller[] = {80, 956008885, 3418522649, 1831038044,
-                                              1853292631, 2271478464};
+    static const DWORD kTrustedInstaller[] = {80,         956008885,  3418522649,
+                                              1831038044, 1853292631, 2271478464};
     if (!CopySid(SECURITY_MAX_SID_SIZE, security->user, user) ||
         !MakeSid(security->administrators, kAdministrators, 2) ||
         !MakeSid(security->system, kSystem, 1) ||
@@ -137,8 +136,8 @@ static bool TakeFinalLevel(StagingFolder* staging, PrivateSecurity& security, HA
                         nullptr, reinterpret_cast<PACL>(security.acl), nullptr) != ERROR_SUCCESS ||
         !HoldsOnlyStagingEntries(staging->folder))
         return false;
-    if (!CopyText(staging->installer, staging->folder) ||
-        !AppendPath(staging->installer, L"\\") || !AppendPath(staging->installer, kInstallerName) ||
+    if (!CopyText(staging->installer, staging->folder) || !AppendPath(staging->installer, L"\\") ||
+        !AppendPath(staging->installer, kInstallerName) ||
         !CopyText(staging->partial, staging->folder) || !AppendPath(staging->partial, L"\\") ||
         !AppendPath(staging->partial, kPartialName))
         return false;

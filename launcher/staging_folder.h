@@ -15,11 +15,11 @@
 const int kStagingLevels = 4;
 
 struct StagingFolder {
-    WCHAR folder[MAX_PATH];             // the folder in use
-    WCHAR installer[MAX_PATH];          // the installer's path in it
-    WCHAR partial[MAX_PATH];            // the partial download's path in it
-    HANDLE levels[kStagingLevels];      // the folder and the levels above it, held
-    HANDLE partialFile;                 // created new, shared with nobody for writing
+    WCHAR folder[MAX_PATH];         // the folder in use
+    WCHAR installer[MAX_PATH];      // the installer's path in it
+    WCHAR partial[MAX_PATH];        // the partial download's path in it
+    HANDLE levels[kStagingLevels];  // the folder and the levels above it, held
+    HANDLE partialFile;             // created new, shared with nobody for writing
 };
 
 // A protected DACL (nothing inherited from above) that gives full control,
@@ -39,9 +39,9 @@ bool BuildPrivateSecurity(PrivateSecurity* security, PSID user);
 
 // What was read of one level of the folder's path.
 struct FolderFacts {
-    DWORD pathAttributes;              // of the path, as a link shows itself
-    bool opened;                       // opened without following a link
-    DWORD heldAttributes;              // of what was opened
+    DWORD pathAttributes;  // of the path, as a link shows itself
+    bool opened;           // opened without following a link
+    DWORD heldAttributes;  // of what was opened
     bool ownerRead;
     BYTE owner[SECURITY_MAX_SID_SIZE];
 };

@@ -107,8 +107,8 @@ int ProbeInstalledVersion()
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ, &key);
     if (key) {
         DWORD size = sizeof(version);
-        RegQueryValueExW(key, kRegistryValue, nullptr, nullptr,
-                            reinterpret_cast<LPBYTE>(&version), &size);
+        RegQueryValueExW(key, kRegistryValue, nullptr, nullptr, reinterpret_cast<LPBYTE>(&version),
+                         &size);
         RegCloseKey(key);
     }
     if (version != kVersionNotRead) {
@@ -121,7 +121,7 @@ int ProbeInstalledVersion()
     SHGetSpecialFolderPathW(nullptr, iniPath, CSIDL_COMMON_APPDATA, TRUE);
     if (iniPath[0] != L'\0' && AppendPath(iniPath, kIniTail))
         GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value,
-                                    sizeof(value) / sizeof(value[0]), iniPath);
+                                 sizeof(value) / sizeof(value[0]), iniPath);
     if (value[0] == L'\0')
         return 0;
     version = BuildFromIniVersion(value);
@@ -197,4 +197,3 @@ void RunUpdateGate(DWORD startTick)
         break;
     }
 }
-

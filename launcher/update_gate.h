@@ -5,7 +5,6 @@
 
 #include "base/rookmini.h"
 
-
 // The probe's "not read" value of the registry reading.
 const int kVersionNotRead = -100;
 

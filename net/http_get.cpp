@@ -24,10 +24,9 @@ static const DWORD kCanonicalLength = 2048;
 
 // RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION | IGNORE_CERT_DATE_INVALID |
 // RESYNCHRONIZE | NEED_FILE; redirects stay automatic.
-static const DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_KEEP_CONNECTION |
-                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                                INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NEED_FILE;
+static const DWORD kOpenFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+    INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NEED_FILE;
 static_assert(kOpenFlags == 0x84402810, "the GET's open flags");
 
 // How long a closed request may take to tell that no callback follows.
@@ -74,7 +73,7 @@ static bool LoadWinInet()
 
 // What WinINet's status callback shares with the GET's thread, with the
 // buffer that reads fill: both may be written until the request has closed.
-struct FetchCall {
+struct WinInetShared {
     HANDLE completed;                // auto-reset: a pending operation has ended
     HANDLE closed;                   // manual-reset: the request is closing
     std::atomic<HINTERNET> request;  // as soon as WinINet has made it
@@ -88,7 +87,7 @@ struct FetchCall {
 static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
                                       DWORD)
 {
-    FetchCall* call = reinterpret_cast<FetchCall*>(context);
+    WinInetShared* call = reinterpret_cast<WinInetShared*>(context);
     if (!call)
         return;
     const INTERNET_ASYNC_RESULT* async = static_cast<const INTERNET_ASYNC_RESULT*>(info);
@@ -107,12 +106,12 @@ static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status
 }
 
 // The record with its two events; null when they cannot be had.
-static FetchCall* NewCall()
+static WinInetShared* NewCall()
 {
-    void* memory = calloc(1, sizeof(FetchCall));
+    void* memory = calloc(1, sizeof(WinInetShared));
     if (!memory)
         return nullptr;
-    FetchCall* call = new (memory) FetchCall();
+    WinInetShared* call = new (memory) WinInetShared();
     call->completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     call->closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (call->completed && call->closed)
@@ -220,8 +219,7 @@ HttpStep OpenHttpGet(HttpGet* get, const WCHAR* url, const WCHAR* headers)
         return kHttpFailed;
     }
     // Children inherit these; WinINet's own defaults can be an hour.
-    static const DWORD kTimeouts[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
-                                      INTERNET_OPTION_SEND_TIMEOUT,
+    static const DWORD kTimeouts[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                                       INTERNET_OPTION_RECEIVE_TIMEOUT};
     DWORD limit = get->silence;
     for (DWORD option : kTimeouts)
@@ -243,9 +241,9 @@ HttpStep OpenHttpGet(HttpGet* get, const WCHAR* url, const WCHAR* headers)
     }
     HttpStep step = kHttpData;
     ResetEvent(get->call->completed);
-    get->request = s_net.InternetOpenUrlW(get->internet, url, headers,
-                                          headers ? static_cast<DWORD>(-1) : 0, kOpenFlags,
-                                          reinterpret_cast<DWORD_PTR>(get->call));
+    get->request =
+        s_net.InternetOpenUrlW(get->internet, url, headers, headers ? static_cast<DWORD>(-1) : 0,
+                               kOpenFlags, reinterpret_cast<DWORD_PTR>(get->call));
     if (!get->request && GetLastError() == ERROR_IO_PENDING) {
         step = AwaitOperation(get);
         if (step == kHttpData)
@@ -293,7 +291,7 @@ static HttpStep AwaitData(HttpGet* get, bool& ok, DWORD& available)
 // it then ends when data has arrived, having read nothing.
 static HttpStep ReadOnce(HttpGet* get, DWORD want, bool wait, bool& ok, DWORD& read)
 {
-    FetchCall* call = get->call;
+    WinInetShared* call = get->call;
     ResetEvent(call->completed);
     INTERNET_BUFFERSA& taken = call->taken;
     taken = {};
@@ -362,7 +360,7 @@ HttpStep ReadHttpGet(HttpGet* get, const BYTE** data, DWORD* count)
 
 void CloseHttpGet(HttpGet* get)
 {
-    FetchCall* call = get->call;
+    WinInetShared* call = get->call;
     // An open left pending may still have made its request: close that too.
     HINTERNET request = get->request ? get->request : call ? call->request.load() : nullptr;
     if (request)
@@ -386,7 +384,8 @@ void CloseHttpGet(HttpGet* get)
 }
 
 static const WCHAR kZeroBytes[] = L"RookMini: Download error, 0 bytes downloaded\n";
-static const WCHAR kShortBody[] = L"RookMini: Download error, final buffer size != content length\n";
+static const WCHAR kShortBody[] =
+    L"RookMini: Download error, final buffer size != content length\n";
 
 // Writes a line as it is, and the same line once more without its line feed.
 static void LogTwice(const WCHAR* withLineFeed, size_t length)

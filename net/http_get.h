@@ -38,20 +38,20 @@ struct HttpResponse {
     WCHAR contentRange[kHeaderChars];  // likewise
 };
 
-struct FetchCall;  // what WinINet's status callback shares with the GET
+struct WinInetShared;  // what WinINet's status callback shares with the GET
 
 struct HttpGet {
     // Set by the caller before OpenHttpGet.
-    HANDLE cancel;      // optional manual-reset event that stops the GET
-    DWORD silence;      // the silence limit in milliseconds
-    bool hasDeadline;   // whether the GET must end by the deadline
-    DWORD deadline;     // a GetTickCount value
+    HANDLE cancel;     // optional manual-reset event that stops the GET
+    DWORD silence;     // the silence limit in milliseconds
+    bool hasDeadline;  // whether the GET must end by the deadline
+    DWORD deadline;    // a GetTickCount value
     // Kept by the GET.
     HINTERNET internet;
     HINTERNET request;
-    FetchCall* call;
-    bool pending;      // an operation was abandoned: WinINet may still write
-    DWORD received;    // body bytes handed over so far
+    WinInetShared* call;
+    bool pending;    // an operation was abandoned: WinINet may still write
+    DWORD received;  // body bytes handed over so far
     HttpResponse response;
 };
 

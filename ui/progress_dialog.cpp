@@ -55,9 +55,8 @@ static INT_PTR OnEraseBackground(HWND dialog, HDC target)
 {
     ProgressDialog* state = StateOf(dialog);
     BITMAP picture = {};
-    if (!state || !state->background ||
-        !GetObjectW(state->background, sizeof(picture), &picture) || picture.bmWidth <= 0 ||
-        picture.bmHeight <= 0)
+    if (!state || !state->background || !GetObjectW(state->background, sizeof(picture), &picture) ||
+        picture.bmWidth <= 0 || picture.bmHeight <= 0)
         return FALSE;
 
     RECT client;

@@ -100,11 +100,11 @@ TEST(FetchUrl, HandsOverTheBodyOrSaysWhyNot)
         loopback::Server server;
         server.BecomeProxy();
         server.Serve(c.path, {c.reply});
-        std::wstring url = c.path == kInstallerPath ? std::wstring(kFullInstallerUrl)
-                           : c.path == kManifestPath
-                               ? std::wstring(kVersionManifestUrl)
-                               : L"http://download.corvidapp.example" +
-                                     std::wstring(c.path.begin(), c.path.end());
+        std::wstring url =
+            c.path == kInstallerPath ? std::wstring(kFullInstallerUrl)
+            : c.path == kManifestPath
+                ? std::wstring(kVersionManifestUrl)
+                : L"http://download.corvidapp.example" + std::wstring(c.path.begin(), c.path.end());
         DebugLines lines;
         BYTE* body = reinterpret_cast<BYTE*>(1);
         DWORD length = 1;
@@ -145,8 +145,8 @@ TEST(FetchUrl, EndsByItsDeadlineWhateverTheHostDoes)
         EXPECT_GE(took, 900u);
         EXPECT_LT(took, 2500u);
         EXPECT_EQ(nullptr, body);
-        EXPECT_EQ((Lines{"RookMini: Download stopped, its time is up.", "RookMini: Download failed.",
-                         std::string(kZero) + "\n"}),
+        EXPECT_EQ((Lines{"RookMini: Download stopped, its time is up.",
+                         "RookMini: Download failed.", std::string(kZero) + "\n"}),
                   lines.Lines());
         server.Unstall();
     }

@@ -139,8 +139,8 @@ struct Download {
         installer = folder + L"\\meridian_setupfull.exe";
         partial = folder + L"\\meridian_setupfull.partial";
         if (earlier) {
-            HANDLE file = CreateFileW(installer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      0, nullptr);
+            HANDLE file =
+                CreateFileW(installer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
             DWORD written = 0;
             WriteFile(file, kEarlier, sizeof(kEarlier) - 1, &written, nullptr);
             CloseHandle(file);
@@ -167,8 +167,8 @@ struct Download {
 
 std::string Interrupted(DWORD at, DWORD of, int next)
 {
-    return "RookMini: Download interrupted at " + std::to_string(at) + " of " +
-           std::to_string(of) + " bytes, trying again (" + std::to_string(next) + " of 5).";
+    return "RookMini: Download interrupted at " + std::to_string(at) + " of " + std::to_string(of) +
+           " bytes, trying again (" + std::to_string(next) + " of 5).";
 }
 
 const char kZero[] = "RookMini: Download error, 0 bytes downloaded";
@@ -290,6 +290,7 @@ TEST(DownloadWorker, CancelDuringThePauseEndsAtOnceAndKeepsAnEarlierInstaller)
     EXPECT_FALSE(d.job.saved);
     EXPECT_EQ(kEarlier, Read(d.installer));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(d.partial.c_str()));
-    Lines expected = Lines{Interrupted(40000, 100000, 2), "RookMini: Download canceled."} + kFailedTail;
+    Lines expected =
+        Lines{Interrupted(40000, 100000, 2), "RookMini: Download canceled."} + kFailedTail;
     EXPECT_EQ(expected, lines.Lines());
 }

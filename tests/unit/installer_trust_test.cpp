@@ -24,7 +24,7 @@ TrustReadings Readings(LONG status, const std::wstring& organization,
     // terminator, counted; an empty value is an attribute the subject lacks.
     TrustReadings readings = {};
     readings.status = status;
-    auto put = [](const std::wstring& value, WCHAR (&name)[kNameChars], DWORD& count) {
+    auto put = [](const std::wstring& value, WCHAR(&name)[kNameChars], DWORD& count) {
         size_t length = value.size() < kNameChars ? value.size() : kNameChars - 1;
         value.copy(name, length);
         name[length] = L'\0';
@@ -109,12 +109,15 @@ struct Copy {
         GetTempPathW(MAX_PATH, path);
         wcscat(path, L"rookmini_trust.exe");
         CopyFileW(from.c_str(), path, FALSE);
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
+        HANDLE file =
+            CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ReadFileIdentity(file, &identity);
         CloseHandle(file);
     }
-    ~Copy() { DeleteFileW(path); }
+    ~Copy()
+    {
+        DeleteFileW(path);
+    }
 };
 
 std::wstring Samples()
@@ -151,7 +154,8 @@ TEST(InstallerTrustOnWindows, RealVerificationJudgesSignedPrograms)
         Copy installer(samples + c.name);
         RecordedActs acts;
         DebugLines lines;
-        EXPECT_EQ(c.line.empty(), StartVerifiedInstaller(installer.path, L"C:\\", installer.identity));
+        EXPECT_EQ(c.line.empty(),
+                  StartVerifiedInstaller(installer.path, L"C:\\", installer.identity));
         if (c.line.empty()) {
             ASSERT_EQ(1u, acts.starts.size());
             EXPECT_EQ(L"runas", acts.starts[0].verb);  // Wine reports Windows 6 or later

@@ -137,7 +137,10 @@ struct Scratch {
         root = std::wstring(temp) + L"rookmini_staging_" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(root.c_str(), nullptr);
     }
-    ~Scratch() { Remove(root); }
+    ~Scratch()
+    {
+        Remove(root);
+    }
     std::wstring Final() const
     {
         return root + L"\\Ironbark\\Meridian\\Temporary\\meridian_mainmini";
@@ -165,7 +168,8 @@ struct Scratch {
 void MakeChain(const Scratch& scratch)
 {
     std::wstring path = scratch.root;
-    for (const wchar_t* level : {L"\\Ironbark", L"\\Meridian", L"\\Temporary", L"\\meridian_mainmini"})
+    for (const wchar_t* level :
+         {L"\\Ironbark", L"\\Meridian", L"\\Temporary", L"\\meridian_mainmini"})
         CreateDirectoryW((path += level).c_str(), nullptr);
 }
 

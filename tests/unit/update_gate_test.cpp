@@ -177,11 +177,15 @@ struct Ini {
         if (!version)
             return;
         std::wstring path = IniPath();
-        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos;
+             at = path.find(L'\\', at + 1))
             CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
         WritePrivateProfileStringW(L"ApplicationInformation", L"Version", version, path.c_str());
     }
-    ~Ini() { DeleteFileW(IniPath().c_str()); }
+    ~Ini()
+    {
+        DeleteFileW(IniPath().c_str());
+    }
 };
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <vector>
 
 class DebugLines {
-public:
+  public:
     DebugLines();
     ~DebugLines();
     std::vector<std::string> Lines() const;  // in the order written
     bool Has(const std::string& line) const;
 
-private:
+  private:
     void* handler_;
 };

@@ -24,7 +24,7 @@ struct Question {
 };
 
 class RecordedActs {
-public:
+  public:
     RecordedActs();
     ~RecordedActs();
     std::vector<ShellStart> starts;

@@ -10,7 +10,7 @@
 #include <vector>
 
 class ScratchMachine {
-public:
+  public:
     ScratchMachine();
     ~ScratchMachine();
     // Writes a value under a key path of HKEY_LOCAL_MACHINE, making the key.
@@ -20,7 +20,7 @@ public:
                const std::vector<BYTE>& value);
     void Key(const std::wstring& key);  // an empty key
 
-private:
+  private:
     std::wstring path_;
     HKEY root_;
 };
