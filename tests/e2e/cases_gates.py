@@ -14,6 +14,7 @@ NET4C = r'HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Client'
 CSC_IFEO = (r'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Image File Execution Options'
             r'\csc.exe')
 SYSTEM_FONDUE = r'C:\windows\system32\Fondue.exe'
+SYSWOW64_FONDUE = r'C:\windows\syswow64\Fondue.exe'
 TASKKILL = r'C:\windows\system32\taskkill.exe'
 
 UPGRADE = '.NET Framework Upgrade Required'
@@ -140,14 +141,15 @@ CASES = [
     # The .NET Framework gate.
     Case('4 Client alone: nothing shown', nothing_shown, dotnet=False,
          registry={**INSTALLED_46, NET4C: {'Install': 1}}, routes=UP_TO_DATE),
-    Case('no .NET, Yes on Windows 7 with Fondue.exe: DISM, then redirection back on',
-         dism_then_redirection_back, winver='win7',
-         standins=PLANTED + [SYSTEM_FONDUE, TASKKILL],
-         actions=YES_THEN_OK + [press('No', caption=UPDATE)],
+    Case('no .NET, Yes on Windows 8 without Fondue.exe: DISM, then redirection back on',
+         dism_then_redirection_back, winver='win8', standins=PLANTED + [TASKKILL],
+         files={SYSTEM_FONDUE: None}, actions=YES_THEN_OK + [press('No', caption=UPDATE)],
          **no_dotnet(installed=INSTALLED_45, routes=UPDATE_NEEDED)),
+    # Fondue.exe only in the native system folder: the 32-bit release finds
+    # it with redirection off.
     Case('no .NET, Yes on Windows 8 with Fondue.exe: Fondue started with open', fondue_started,
-         winver='win8', standins=PLANTED + [SYSTEM_FONDUE], actions=YES_THEN_OK,
-         **no_dotnet()),
+         winver='win8', standins=PLANTED + [SYSTEM_FONDUE],
+         files={SYSWOW64_FONDUE: None}, actions=YES_THEN_OK, **no_dotnet()),
     Case('no .NET, Yes on Server 2003 SP2: the 3.5 SP1 page', download_page,
          winver='win2003', standins=PLANTED, actions=YES_THEN_OK, **no_dotnet()),
     Case('no .NET, Yes on Windows 2000 SP4, No to the unsupported system: stop', stopped_after_no,
