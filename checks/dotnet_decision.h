@@ -24,13 +24,12 @@ struct DotNetReadings {
 
 // What an answer to a box means for the way on.
 enum DotNetAnswers {
-    kNotAsked,       // a notice: its answer is not looked at
     kOnlyYesGoesOn,  // anything but Yes, a failed box included, leaves the way
     kOnlyNoStops,    // a failed box counts as consent
     kNothingGoesOn,  // the box asks nothing: whatever the answer, it ends the way
 };
 
-// A question of the gate; it never has an owner window.
+// A yes/no box of the gate; it never has an owner window.
 struct DotNetBox {
     const WCHAR* text;
     const WCHAR* caption;

@@ -27,17 +27,6 @@ static bool Asks(const DotNetBox& box)
     return AnswerGoesOn(box, g_messageBox(nullptr, box.text, box.caption, box.style));
 }
 
-// Tells the user what was started or opened; the answer is OK.
-static void Notify(const WCHAR* notice)
-{
-    g_messageBox(nullptr, notice, kCaptionInstall, MB_OK);
-}
-
-static bool OpenSetupKey(const WCHAR* path, HKEY* key)
-{
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
-}
-
 // Reads one value as a 32-bit number into a 4-byte buffer, offering 4 bytes
 // every time: a value stored in more does not fit and is not there. The
 // number starts at 0, so a shorter value fills only its low bytes.
@@ -49,21 +38,29 @@ static bool ReadNumber(HKEY key, const WCHAR* name, DWORD* number)
            ERROR_SUCCESS;
 }
 
-// The 2.0 key's "Install", then its "SP" when "Install" is exactly 1, and
-// otherwise the 4 Client key's "Install".
-static void ReadSetupKeys(DotNetReadings* readings)
+// Reads one setup key: the 2.0 key's "Install", then its "SP" when "Install"
+// is exactly 1; or the 4 Client key's "Install".
+static void ReadSetupKey(const WCHAR* path, DotNetReadings* readings, bool net20)
 {
     HKEY key;
-    if (OpenSetupKey(kKeyNet20, &key)) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    if (net20) {
         readings->net20InstallRead = ReadNumber(key, L"Install", &readings->net20Install);
         if (Net20Installed(*readings))
             readings->net20SpRead = ReadNumber(key, L"SP", &readings->net20Sp);
-        RegCloseKey(key);
-    }
-    if (!Net20Installed(*readings) && OpenSetupKey(kKeyNet4Client, &key)) {
+    } else {
         readings->net4InstallRead = ReadNumber(key, L"Install", &readings->net4Install);
-        RegCloseKey(key);
     }
+    RegCloseKey(key);
+}
+
+// The 4 Client key is read only when the 2.0 "Install" is not exactly 1.
+static void ReadSetupKeys(DotNetReadings* readings)
+{
+    ReadSetupKey(kKeyNet20, readings, true);
+    if (!Net20Installed(*readings))
+        ReadSetupKey(kKeyNet4Client, readings, false);
 }
 
 static void ReadVersion(DotNetReadings* readings)
@@ -82,18 +79,18 @@ static void ReadVersion(DotNetReadings* readings)
 // native programs. Both are started by their full path in that system
 // folder: by a bare name the shell would look in the current folder first,
 // where anyone could leave a dism.exe to be run elevated. Between switching
-// redirection off and back on there is no way out.
-static void RunFeatureInstall(const DotNetVerdict& verdict)
+// redirection off and back on there is no way out. True when one was started.
+static bool RunFeatureInstall(const DotNetVerdict& verdict)
 {
     HMODULE kernel = LoadLibraryA("kernel32.dll");  // kept for the process's life
     if (!kernel)
-        return;
+        return false;
     DisableRedirectionFn disable = reinterpret_cast<DisableRedirectionFn>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
     RevertRedirectionFn revert = reinterpret_cast<RevertRedirectionFn>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
     if (!disable || !revert)
-        return;
+        return false;
 
     PVOID saved = nullptr;
     disable(&saved);  // fails where there is no WOW64, and leaves saved null
@@ -113,8 +110,7 @@ static void RunFeatureInstall(const DotNetVerdict& verdict)
                        fondue ? kFondueParameters : kDismParameters, nullptr, SW_SHOWNORMAL);
 
     revert(saved);
-    if (started)
-        Notify(verdict.notice);
+    return started;
 }
 
 bool CheckDotNetPrerequisite()
@@ -130,11 +126,16 @@ bool CheckDotNetPrerequisite()
     const DotNetVerdict verdict = RouteDotNet(readings);
     if (verdict.warning && !Asks(*verdict.warning))
         return false;
-    if (verdict.route == kDotNetFeatureInstall) {
-        RunFeatureInstall(verdict);
-    } else if (verdict.route == kDotNetDownloadPage) {
+    if (verdict.route == kDotNetNothing)
+        return true;
+    // The shell's answer on the page is not examined: it counts as opened.
+    bool started = true;
+    if (verdict.route == kDotNetDownloadPage)
         g_shellExecute(nullptr, L"open", verdict.page, nullptr, nullptr, SW_SHOWNORMAL);
-        Notify(verdict.notice);
-    }
+    else
+        started = RunFeatureInstall(verdict);
+    // Tells the user what was started or opened; the answer is OK.
+    if (started)
+        g_messageBox(nullptr, verdict.notice, kCaptionInstall, MB_OK);
     return true;
 }
