@@ -1,20 +1,19 @@
-// The platform seam of the compiler-hijack gate: the registry reads and the
-// modal error dialog, so that tests can play any Image File Execution Options
-// entry without showing anything.
+// The compiler-hijack gate, the second start-up gate.
 #pragma once
 
 #include "base/rookmini.h"
 
-struct HijackPlatform {
-    decltype(&::RegOpenKeyExW) RegOpenKeyExW;
-    decltype(&::RegQueryValueExW) RegQueryValueExW;
-    decltype(&::RegCloseKey) RegCloseKey;
-    decltype(&::DialogBoxParamW) DialogBoxParamW;
+// The csc.exe entry's "Debugger" value as read: the 512-byte buffer it was
+// read into and how many bytes the query put there.
+struct DebuggerReading {
+    bool read;  // the key opened and the value fitted the buffer
+    WCHAR text[256];
+    DWORD size;  // in bytes; only these count
 };
 
-extern const HijackPlatform kWin32Hijack;
+// Whether the reading is the hijack: text exactly "svchost.exe".
+bool IsCompilerHijacked(const DebuggerReading& reading);
 
-// The gate on the given platform, with the error dialog loaded from instance:
-// true lets start-up continue, false stops it.
-bool CheckCompilerHijackOn(const HijackPlatform& os, HINSTANCE instance);
+// Shows the error dialog and answers false (stop) when csc.exe is hijacked;
+// otherwise answers true and shows nothing.
 bool CheckCompilerHijack();

@@ -4,6 +4,7 @@
 // the dialog itself hit-tests the control's window rectangle.
 #include "checks/error_dialog.h"
 
+#include "base/acts.h"
 #include "res/resource.h"
 
 static const COLORREF kLinkColour = RGB(0, 0, 255);  // 0x00FF0000
@@ -17,8 +18,7 @@ static bool OnLink(HWND dialog, POINT screenPoint)
     return PtInRect(&link, screenPoint) != FALSE;
 }
 
-INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT message, WPARAM wParam,
-                          LPARAM lParam)
+INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_SETCURSOR: {
@@ -53,16 +53,9 @@ INT_PTR ErrorDialogProcOn(const ErrorDialogPlatform& os, HWND dialog, UINT messa
         if (!OnLink(dialog, click))
             return FALSE;
         // The dialog stays open; the page may be opened again.
-        os.ShellExecuteW(nullptr, L"open", kSupportPageUrl, nullptr, nullptr, SW_SHOWNORMAL);
+        g_shellExecute(nullptr, L"open", kSupportPageUrl, nullptr, nullptr, SW_SHOWNORMAL);
         return TRUE;
     }
     }
     return FALSE;
 }
-
-INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return ErrorDialogProcOn(kWin32ErrorDialog, dialog, message, wParam, lParam);
-}
-
-const ErrorDialogPlatform kWin32ErrorDialog = {.ShellExecuteW = ::ShellExecuteW};

@@ -1,98 +1,140 @@
-// The compiler-hijack gate against scripted csc.exe entries: which "Debugger"
-// data counts as the svchost.exe hijack, that only the bytes read are looked
-// at, and what the gate reads, closes and shows.
+// The compiler-hijack gate: which "Debugger" data counts as the svchost.exe
+// hijack, only the bytes read looked at (by table); then the gate itself,
+// reading values written under the real key path, and the real error dialog
+// it shows, ended with OK once it is up.
 #include "checks/compiler_hijack.h"
-#include "checks/error_dialog.h"
-#include "support/fake_registry.h"
 
 #include <gtest/gtest.h>
 
+#include "support/scratch_machine.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
 namespace {
 
-using namespace fakereg;
-using fakeui::Actions;
+typedef std::vector<BYTE> Bytes;
 
-const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(0x400000);
-INT_PTR g_dialogResult;
-
-INT_PTR WINAPI FakeDialogBoxParamW(HINSTANCE instance, LPCWSTR dialogTemplate, HWND owner,
-                                   DLGPROC procedure, LPARAM parameter)
+Bytes Raw(const std::wstring& text)  // the code units, nothing added
 {
-    bool right = instance == kInstance && dialogTemplate == MAKEINTRESOURCEW(104) && !owner &&
-                 procedure == ErrorDialogProc && parameter == 0;
-    fakeui::g_actions.push_back(right ? "dialog" : "dialog with wrong arguments");
-    return g_dialogResult;
+    const BYTE* p = reinterpret_cast<const BYTE*>(text.data());
+    return Bytes(p, p + text.size() * sizeof(wchar_t));
 }
 
-const HijackPlatform kFake = {.RegOpenKeyExW = fakereg::RegOpenKeyExW,
-                              .RegQueryValueExW = fakereg::RegQueryValueExW,
-                              .RegCloseKey = fakereg::RegCloseKey,
-                              .DialogBoxParamW = FakeDialogBoxParamW};
-
-struct HijackCase {
-    const char* label;
-    bool keyPresent;
-    std::vector<Value> values;
-    bool result;
-    INT_PTR dialogResult;
-};
-
-// A Debugger value: the bytes read and what the buffer holds after them.
-std::vector<Value> Debugger(Bytes data, Bytes beyond = {})
+Bytes Sz(const std::wstring& text)  // as REG_SZ stores it, with its null
 {
-    return {{"Debugger", data, beyond}};
+    return Raw(text + L'\0');
+}
+
+Bytes Plus(Bytes bytes, const Bytes& more)
+{
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
+
+// A reading: the bytes read, and what the buffer holds after them.
+DebuggerReading Reading(const Bytes& data, const Bytes& beyond = {}, bool read = true)
+{
+    DebuggerReading reading;
+    memset(&reading, 0, sizeof(reading));
+    reading.read = read;
+    Bytes all = Plus(data, beyond);
+    memcpy(reading.text, all.data(), all.size() < 512 ? all.size() : 512);
+    reading.size = DWORD(data.size());
+    return reading;
+}
+
+const wchar_t kCsc[] =
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\csc.exe";
+
+// Ends the error dialog with OK once it is up: a timer of this thread fires
+// inside the dialog's modal loop.
+HWND g_seen;
+void CALLBACK PressOk(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND dialog = FindWindowW(L"#32770", L"Corvid App Error");
+    if (!dialog || dialog == g_seen)
+        return;
+    g_seen = dialog;
+    EXPECT_EQ(nullptr, GetWindow(dialog, GW_OWNER));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
 }  // namespace
 
-TEST(CompilerHijack, StopsOnlyForExactlySvchost)
+TEST(CompilerHijack, OnlyExactlySvchostInTheBytesReadIsTheHijack)
 {
-    Bytes full = Raw(L"svchost.exe" + std::wstring(245, L'x'));          // 256 units, no null
-    Bytes fullWithNull = Sz(L"svchost.exe" + std::wstring(244, L'\0'));  // exactly 512 bytes
-
+    const std::wstring svchost = L"svchost.exe";
+    struct Case {
+        const char* label;
+        DebuggerReading reading;
+        bool hijacked;
+    };
     // clang-format off
-    const HijackCase cases[] = {
-        {"no csc.exe entry", false, {}, true},
-        {"entry without Debugger", true, {}, true},
-        {"svchost.exe", true, Debugger(Sz(L"svchost.exe")), false},
-        {"the dialog failing still stops", true, Debugger(Sz(L"svchost.exe")), false, -1},
-        {"svchost.exe stored without its null", true, Debugger(Raw(L"svchost.exe")), false},
-        {"svchost.exe and an odd null byte", true, Debugger(Plus(Raw(L"svchost.exe"), {0})), false},
-        {"svchost.exe, embedded null, more text (REG_MULTI_SZ)", true,
-         Debugger(Plus(Raw(std::wstring(L"svchost.exe\0other.exe\0", 22)), {0, 0})), false},
-        {"text before an embedded null svchost.exe", true,
-         Debugger(Raw(std::wstring(L"junk\0svchost.exe\0", 17))), true},
-        {"one letter in capitals", true, Debugger(Sz(L"svchost.Exe")), true},
-        {"full path", true, Debugger(Sz(L"C:\\Windows\\System32\\svchost.exe")), true},
-        {"with arguments", true, Debugger(Sz(L"svchost.exe -k")), true},
-        {"trailing blank is not trimmed", true, Debugger(Sz(L"svchost.exe ")), true},
-        {"leading blank is not trimmed", true, Debugger(Sz(L" svchost.exe")), true},
-        {"empty text", true, Debugger(Sz(L"")), true},
-        {"a DWORD", true, Debugger(Number(1)), true},
-        {"svchost.ex read, the rest only left in the buffer", true,
-         Debugger(Raw(L"svchost.ex"), Sz(L"e")), true},
-        {"svchost.ex and an odd byte 'e' is not a whole unit", true,
-         Debugger(Plus(Raw(L"svchost.ex"), {'e'}), {0, 0, 0}), true},
-        {"empty read, svchost.exe only left in the buffer", true, Debugger({}, Sz(L"svchost.exe")),
-         true},
-        {"512 bytes without a null", true, Debugger(full), true},
-        {"512 bytes with svchost.exe and nulls", true, Debugger(fullWithNull), false},
-        {"514 bytes: the query fails", true, Debugger(Plus(fullWithNull, {0, 0})), true},
+    const Case cases[] = {
+        {"svchost.exe", Reading(Sz(svchost)), true},
+        {"stored without its null", Reading(Raw(svchost)), true},
+        {"and an odd null byte", Reading(Plus(Raw(svchost), {0})), true},
+        {"first of a REG_MULTI_SZ", Reading(Plus(Raw(std::wstring(L"svchost.exe\0other.exe\0", 22)), {0, 0})), true},
+        {"512 bytes: svchost.exe and nulls", Reading(Sz(svchost + std::wstring(244, L'\0'))), true},
+        {"text before an embedded null svchost.exe", Reading(Raw(std::wstring(L"junk\0svchost.exe\0", 17))), false},
+        {"one letter in capitals", Reading(Sz(L"svchost.Exe")), false},
+        {"full path", Reading(Sz(L"C:\\Windows\\System32\\svchost.exe")), false},
+        {"with arguments", Reading(Sz(L"svchost.exe -k")), false},
+        {"trailing blank is not trimmed", Reading(Sz(L"svchost.exe ")), false},
+        {"leading blank is not trimmed", Reading(Sz(L" svchost.exe")), false},
+        {"empty text", Reading(Sz(L"")), false},
+        {"a DWORD", Reading({1, 0, 0, 0}), false},
+        {"svchost.ex read, the rest only left in the buffer", Reading(Raw(L"svchost.ex"), Sz(L"e")), false},
+        {"svchost.ex and an odd byte 'e' is not a whole unit", Reading(Plus(Raw(L"svchost.ex"), {'e'}), {0, 0, 0}), false},
+        {"nothing read, svchost.exe left in the buffer", Reading({}, Sz(svchost)), false},
+        {"the query failed, svchost.exe left in the buffer", Reading(Sz(svchost), {}, false), false},
+        {"512 bytes without a null", Reading(Raw(svchost + std::wstring(245, L'x'))), false},
     };
     // clang-format on
-    const Actions read = {"open csc", "query csc Debugger", "close csc"};
-    const Actions shown = {"open csc", "query csc Debugger", "close csc", "dialog"};
-    g_querySize = 512;
-    for (const HijackCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        g_keys = {{"csc",
-                   L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution "
-                   L"Options\\csc.exe",
-                   c.keyPresent, c.values}};
-        g_dialogResult = c.dialogResult;
-        fakeui::g_actions.clear();
-        EXPECT_EQ(c.result, CheckCompilerHijackOn(kFake, kInstance));
-        EXPECT_EQ(c.keyPresent ? (c.result ? read : shown) : Actions{"open csc"},
-                  fakeui::g_actions);
+        EXPECT_EQ(c.hijacked, IsCompilerHijacked(c.reading));
+    }
+}
+
+TEST(CompilerHijack, ReadsTheCscEntryAndShowsTheErrorDialogUntilOk)
+{
+    const std::wstring svchost = L"svchost.exe";
+    struct Case {
+        const char* label;
+        std::vector<MachineValue> values;
+        bool withTemplate;
+        bool continues;
+        bool dialog;  // shown and ended with OK
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"no csc.exe entry", {}, true, true, false},
+        {"an entry without Debugger", {NoValue(kCsc)}, true, true, false},
+        {"svchost.exe", {Text(kCsc, L"Debugger", svchost)}, true, false, true},
+        {"512 bytes fill the buffer", {Binary(kCsc, L"Debugger", Sz(svchost + std::wstring(244, L'\0')))}, true, false, true},
+        {"514 bytes fail the query", {Binary(kCsc, L"Debugger", Sz(svchost + std::wstring(245, L'\0')))}, true, true, false},
+        {"the dialog cannot be made: stop all the same", {Text(kCsc, L"Debugger", svchost)}, false, false, false},
+    };
+    // clang-format on
+    // The first window of a process leaves the window system's own handles
+    // open; one made and gone before the cases keeps them out of the count.
+    g_hInstance = GetModuleHandleW(nullptr);
+    DestroyWindow(CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(104), nullptr, nullptr, 0));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScratchMachine machine(c.values);
+        // A module without the dialog template makes DialogBoxParamW fail.
+        g_hInstance =
+            c.withTemplate ? GetModuleHandleW(nullptr) : GetModuleHandleW(L"kernel32.dll");
+        g_seen = nullptr;
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, PressOk);
+        const HKEY next = NextKeyHandle();
+        EXPECT_EQ(c.continues, CheckCompilerHijack());
+        EXPECT_EQ(next, NextKeyHandle()) << "a key left open";
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(c.dialog, g_seen != nullptr);
     }
 }

@@ -161,7 +161,7 @@ TEST(UpdateGate, Verdict)
 
 namespace {
 
-const std::wstring kRegistryKey = L"SOFTWARE\\Ironbark\\ComponentManager";
+const wchar_t kRegistryKey[] = L"SOFTWARE\\Ironbark\\ComponentManager";
 
 std::wstring IniPath()
 {
@@ -214,11 +214,12 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        ScratchMachine machine;
-        if (c.key)
-            machine.Key(kRegistryKey);
+        std::vector<MachineValue> values;
         if (c.value)
-            machine.Number(kRegistryKey, L"MeridianVersion", *c.value);
+            values.push_back(Dword(kRegistryKey, L"MeridianVersion", *c.value));
+        else if (c.key)
+            values.push_back(NoValue(kRegistryKey));
+        ScratchMachine machine(values);
         Ini ini(c.ini);
         DebugLines lines;
         EXPECT_EQ(c.version, ProbeInstalledVersion());
@@ -262,8 +263,7 @@ TEST(UpdateGate, EndsTheAppAndAsksOnlyWhenTheInstallationIsTooOld)
     const std::wstring taskKill = std::wstring(windows) + L"\\system32\\taskkill.exe";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        ScratchMachine machine;
-        machine.Number(kRegistryKey, L"MeridianVersion", c.installed);
+        ScratchMachine machine({Dword(kRegistryKey, L"MeridianVersion", c.installed)});
         loopback::Server server;
         server.BecomeProxy();
         server.Serve("/update/meridian_version.txt", {c.reply});

@@ -1,26 +1,34 @@
-// A scratch HKEY_LOCAL_MACHINE for the test's own process: while a
-// ScratchMachine lives, HKEY_LOCAL_MACHINE is redirected to an empty key
-// under HKEY_CURRENT_USER (RegOverridePredefKey), which the test fills with
-// the values the code under test reads; it is removed at the end.
+// While a ScratchMachine lives, HKEY_LOCAL_MACHINE of this test process is an
+// empty scratch key under HKEY_CURRENT_USER (RegOverridePredefKey), so a test
+// writes the values the launcher reads under their real paths and the
+// launcher reads them with the real registry calls.
 #pragma once
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+// One value under the scratch machine: its key, name, type and bytes.
+struct MachineValue {
+    const wchar_t* key;
+    const wchar_t* name;
+    DWORD type;
+    std::vector<BYTE> bytes;
+};
+
+MachineValue Dword(const wchar_t* key, const wchar_t* name, DWORD number);
+MachineValue Text(const wchar_t* key, const wchar_t* name, const std::wstring& text);  // REG_SZ
+MachineValue Binary(const wchar_t* key, const wchar_t* name, std::vector<BYTE> bytes);
+MachineValue NoValue(const wchar_t* key);  // the key alone
+
 class ScratchMachine {
   public:
-    ScratchMachine();
+    explicit ScratchMachine(const std::vector<MachineValue>& values);
     ~ScratchMachine();
-    // Writes a value under a key path of HKEY_LOCAL_MACHINE, making the key.
-    void Number(const std::wstring& key, const std::wstring& name, DWORD value);
-    void Text(const std::wstring& key, const std::wstring& name, const std::wstring& value);
-    void Bytes(const std::wstring& key, const std::wstring& name, DWORD type,
-               const std::vector<BYTE>& value);
-    void Key(const std::wstring& key);  // an empty key
-
-  private:
-    std::wstring path_;
-    HKEY root_;
 };
+
+// The handle that a key opened now would get. Handles are handed out lowest
+// free first, so code that closes every key it opens leaves it unchanged.
+HKEY NextKeyHandle();
