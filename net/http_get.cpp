@@ -105,10 +105,13 @@ static void CALLBACK OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status
     }
 }
 
-// The record with its two events; null when they cannot be had.
+// The record with its two events; null when they cannot be had. It has
+// pages of its own (with the read buffer it is over 64 KiB), so that a write
+// into a record already given back would fault rather than go unseen.
 static WinInetShared* NewCall()
 {
-    void* memory = calloc(1, sizeof(WinInetShared));
+    void* memory =
+        VirtualAlloc(nullptr, sizeof(WinInetShared), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!memory)
         return nullptr;
     WinInetShared* call = new (memory) WinInetShared();
@@ -120,7 +123,7 @@ static WinInetShared* NewCall()
         CloseHandle(call->completed);
     if (call->closed)
         CloseHandle(call->closed);
-    free(call);
+    VirtualFree(call, 0, MEM_RELEASE);
     return nullptr;
 }
 
@@ -373,7 +376,7 @@ void CloseHttpGet(HttpGet* get)
         if (quiet) {
             CloseHandle(call->completed);
             CloseHandle(call->closed);
-            free(call);
+            VirtualFree(call, 0, MEM_RELEASE);
         }
     }
     if (get->internet)

@@ -1,6 +1,7 @@
 // FetchUrl, the version manifest's fetch, with Wine's real WinINet against a
 // loopback server standing in as the proxy: every outcome with its lines, the
-// size limit and the deadline; and how a Content-Length is read.
+// size limit and the deadline; how a Content-Length is read; and a read left
+// waiting when its GET is given up, which WinINet ends later.
 #include "net/fetch.h"
 
 #include "net/http_get.h"
@@ -174,4 +175,39 @@ TEST(FetchUrl, ARequestThatCannotBeMadeSaysSo)
         EXPECT_FALSE(FetchUrl(c.url.c_str(), &body, &length, GetTickCount() + 20000));
         EXPECT_EQ(Lines{c.line}, lines.Lines());
     }
+}
+
+TEST(HttpGet, AReadGivenUpOnNeverWritesIntoAReleasedRecord)
+{
+    // 1000 bytes of 100000 announced, then nothing until Unstall(): the next
+    // read waits in WinINet; Cancel gives it up, and it ends after the close.
+    loopback::Server server;
+    server.Serve("/s", {Reply{.body = std::string(100000, 's'), .stallAfter = 1000}});
+    std::wstring url = server.Url("/s");
+    HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HttpGet get;
+    InitHttpGet(&get);
+    get.cancel = cancel;
+    ASSERT_EQ(kHttpData, OpenHttpGet(&get, url.c_str(), nullptr));
+    const BYTE* data;
+    DWORD count;
+    while (get.received < 1000)
+        ASSERT_EQ(kHttpData, ReadHttpGet(&get, &data, &count));
+    HANDLE pressed = CreateThread(
+        nullptr, 0,
+        [](LPVOID event) -> DWORD {
+            Sleep(300);
+            SetEvent(event);
+            return 0;
+        },
+        cancel, 0, nullptr);
+    EXPECT_EQ(kHttpCancelled, ReadHttpGet(&get, &data, &count));
+    WaitForSingleObject(pressed, INFINITE);
+    CloseHandle(pressed);
+    CloseHttpGet(&get);
+    // The read now ends and WinINet reports it: into a record given back,
+    // that write would fault (the record has pages of its own).
+    server.Unstall();
+    Sleep(1000);
+    CloseHandle(cancel);
 }

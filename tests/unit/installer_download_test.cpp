@@ -266,31 +266,46 @@ TEST(DownloadWorker, StreamsTheInstallerAndResumesAfterADrop)
     }
 }
 
-TEST(DownloadWorker, CancelDuringThePauseEndsAtOnceAndKeepsAnEarlierInstaller)
+TEST(DownloadWorker, CancelEndsItAtOnceAndKeepsAnEarlierInstaller)
 {
-    Download d(true);
-    d.job.pauseUnit = 10000;
-    d.server.Serve("/setup", {Reply{.body = kBody, .cutAfter = 40000}});
-    DebugLines lines;
-    HANDLE cancel = d.job.cancel;
-    d.job.cancelledByUser = true;  // as the dialog sets it with the event
-    HANDLE pressed = CreateThread(
-        nullptr, 0,
-        [](LPVOID event) -> DWORD {
-            Sleep(500);
-            SetEvent(event);
-            return 0;
-        },
-        cancel, 0, nullptr);
-    DWORD start = GetTickCount();
-    DownloadWorker(&d.job);
-    EXPECT_LT(GetTickCount() - start, 2500u);
-    WaitForSingleObject(pressed, INFINITE);
-    CloseHandle(pressed);
-    EXPECT_FALSE(d.job.saved);
-    EXPECT_EQ(kEarlier, Read(d.installer));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(d.partial.c_str()));
-    Lines expected =
-        Lines{Interrupted(40000, 100000, 2), "RookMini: Download canceled."} + kFailedTail;
-    EXPECT_EQ(expected, lines.Lines());
+    struct Case {
+        const char* label;
+        Reply reply;
+        Lines lines;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"during the pause before a retry", Reply{.body = kBody, .cutAfter = 40000},
+         Lines{Interrupted(40000, 100000, 2), "RookMini: Download canceled."} + kFailedTail},
+        {"while a read waits on a silent host", Reply{.body = kBody, .stallAfter = 40000},
+         Lines{"RookMini: Download canceled."} + kFailedTail},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Download d(true);
+        d.job.pauseUnit = 10000;
+        d.job.silence = 10000;
+        d.server.Serve("/setup", {c.reply});
+        DebugLines lines;
+        d.job.cancelledByUser = true;  // as the dialog sets it with the event
+        HANDLE pressed = CreateThread(
+            nullptr, 0,
+            [](LPVOID event) -> DWORD {
+                Sleep(500);
+                SetEvent(event);
+                return 0;
+            },
+            d.job.cancel, 0, nullptr);
+        DWORD start = GetTickCount();
+        DownloadWorker(&d.job);
+        EXPECT_LT(GetTickCount() - start, 2500u);
+        WaitForSingleObject(pressed, INFINITE);
+        CloseHandle(pressed);
+        d.server.Unstall();
+        EXPECT_FALSE(d.job.saved);
+        EXPECT_EQ(kEarlier, Read(d.installer));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(d.partial.c_str()));
+        EXPECT_EQ(c.lines, lines.Lines());
+    }
 }

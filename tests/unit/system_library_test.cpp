@@ -30,7 +30,8 @@ TEST(SystemLibrary, LoadsFromTheSystemFolderNeverFromBesideTheProgram)
     // A library that is in the system folder, and one only beside us.
     std::wstring beside = FolderOf(nullptr) + L"\\rookmini_planted.dll";
     ASSERT_TRUE(CopyFileW((SystemFolder() + L"\\version.dll").c_str(), beside.c_str(), FALSE));
-    RestrictLibrarySearch();
+    // The loads name the system folder themselves, before the process's
+    // search is restricted as well.
     struct Case {
         const char* label;
         HMODULE (*load)(const WCHAR* name);
@@ -46,7 +47,8 @@ TEST(SystemLibrary, LoadsFromTheSystemFolderNeverFromBesideTheProgram)
         EXPECT_EQ(0, _wcsicmp(SystemFolder().c_str(), FolderOf(wininet).c_str()));
         EXPECT_EQ(nullptr, c.load(L"rookmini_planted.dll"));
     }
-    // The process's own search skips our folder too.
+    // Once restricted, the process's own search skips our folder too.
+    RestrictLibrarySearch();
     EXPECT_EQ(nullptr, LoadLibraryW(L"rookmini_planted.dll"));
     DeleteFileW(beside.c_str());
 }
