@@ -18,6 +18,7 @@ struct Transfer {
     DWORD total;                    // the resource's size, 0 when unknown
     WCHAR validator[kHeaderChars];  // sent in If-Range; empty: none
     bool arrived;                   // some bytes have arrived in any try
+    bool answered;                  // the last try got a response
 };
 
 // How one try ended.
@@ -43,9 +44,10 @@ static bool PauseUnlessCancelled(DownloadJob* job, DWORD pause)
 }
 
 // Takes the response of a try: the first one must be a 200; a retry's answer
-// is judged. False when the download cannot go on with it.
-static bool TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD asked, bool first,
-                         Transfer& transfer)
+// is judged. Answers kTryWhole when the body is to be read (the file ready
+// for it), or why the download cannot go on.
+static TryEnd TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD asked, bool first,
+                           Transfer& transfer)
 {
     RetryAnswer answer = first ? (response.status == 200 ? kStartOver : kGiveUp)
                                : JudgeRetryAnswer(response, asked, transfer.total);
@@ -56,20 +58,20 @@ static bool TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD a
                      response.contentRange);
         else
             LogBadStatus(job->url, response.status);
-        return false;
+        return kTryFailed;
     }
     if (answer == kAppendRest) {
         DWORD firstByte, lastByte;
         ParseContentRange(response.contentRange, &firstByte, &lastByte, &transfer.total);
-    } else {
-        if (transfer.received != 0 && !EmptyPartialFile(job))
-            return false;
-        transfer.received = 0;
-        transfer.total = response.hasLength ? response.length : 0;
-        ChooseValidator(response, transfer.validator);
-        ReportProgress(job, transfer, true);
+        return kTryWhole;
     }
-    return true;
+    if (transfer.received != 0 && !EmptyPartialFile(job))
+        return kTryWriteFailed;
+    transfer.received = 0;
+    transfer.total = response.hasLength ? response.length : 0;
+    ChooseValidator(response, transfer.validator);
+    ReportProgress(job, transfer, true);
+    return kTryWhole;
 }
 
 // One try: the request (for the rest, when resuming) and its body.
@@ -89,10 +91,11 @@ static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
     get.cancel = job->cancel;
     get.silence = job->silence;
     HttpStep step = OpenHttpGet(&get, job->url, asked ? headers : nullptr);
-    TryEnd end = kTryInterrupted;
-    if (step == kHttpData && !TakeResponse(job, get.response, asked, first, transfer)) {
-        end = kTryFailed;
-    } else if (step == kHttpData) {
+    transfer.answered = step == kHttpData;
+    TryEnd end = step == kHttpData ? TakeResponse(job, get.response, asked, first, transfer)
+                                   : kTryInterrupted;
+    if (end == kTryWhole) {
+        end = kTryInterrupted;
         const BYTE* data;
         DWORD count;
         while ((step = ReadHttpGet(&get, &data, &count)) == kHttpData) {
@@ -115,7 +118,7 @@ static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
                                                                              : kTryInterrupted;
     }
     CloseHttpGet(&get);
-    if (step == kHttpCancelled || (step == kHttpSilent && get.response.status != 0))
+    if (step == kHttpCancelled || (step == kHttpSilent && transfer.answered))
         LogStepEnd(step);
     return step == kHttpCancelled ? kTryCancelled : end;
 }
@@ -148,8 +151,10 @@ StreamEnd StreamInstaller(DownloadJob* job)
             LogStepEnd(kHttpCancelled);
             end = kTryCancelled;
         }
-        if (end == kTryFailed)
-            return kStreamFailed;  // the response has said why
+        // A response that was refused has said why; a request that could not
+        // be made has said so.
+        if (end == kTryFailed || (end == kTryInterrupted && !transfer.answered))
+            return kStreamFailed;
         if (end == kTryInterrupted && transfer.total != 0 && transfer.received != 0)
             LogShortBody();
         LogDownloadFailed();
