@@ -10,6 +10,7 @@
 
 #include "support/debug_lines.h"
 #include "support/loopback_server.h"
+#include "support/set_later.h"
 
 #include <stdlib.h>
 
@@ -193,17 +194,10 @@ TEST(HttpGet, AReadGivenUpOnNeverWritesIntoAReleasedRecord)
     DWORD count;
     while (get.received < 1000)
         ASSERT_EQ(kHttpData, ReadHttpGet(&get, &data, &count));
-    HANDLE pressed = CreateThread(
-        nullptr, 0,
-        [](LPVOID event) -> DWORD {
-            Sleep(300);
-            SetEvent(event);
-            return 0;
-        },
-        cancel, 0, nullptr);
-    EXPECT_EQ(kHttpCancelled, ReadHttpGet(&get, &data, &count));
-    WaitForSingleObject(pressed, INFINITE);
-    CloseHandle(pressed);
+    {
+        SetLater pressed(cancel, 300);
+        EXPECT_EQ(kHttpCancelled, ReadHttpGet(&get, &data, &count));
+    }
     CloseHttpGet(&get);
     // The read now ends and WinINet reports it: into a record given back,
     // that write would fault (the record has pages of its own).

@@ -8,6 +8,7 @@
 
 #include "support/debug_lines.h"
 #include "support/loopback_server.h"
+#include "support/set_later.h"
 
 #include <string.h>
 #include <wchar.h>
@@ -289,19 +290,12 @@ TEST(DownloadWorker, CancelEndsItAtOnceAndKeepsAnEarlierInstaller)
         d.server.Serve("/setup", {c.reply});
         DebugLines lines;
         d.job.cancelledByUser = true;  // as the dialog sets it with the event
-        HANDLE pressed = CreateThread(
-            nullptr, 0,
-            [](LPVOID event) -> DWORD {
-                Sleep(500);
-                SetEvent(event);
-                return 0;
-            },
-            d.job.cancel, 0, nullptr);
-        DWORD start = GetTickCount();
-        DownloadWorker(&d.job);
-        EXPECT_LT(GetTickCount() - start, 2500u);
-        WaitForSingleObject(pressed, INFINITE);
-        CloseHandle(pressed);
+        {
+            SetLater pressed(d.job.cancel, 500);
+            DWORD start = GetTickCount();
+            DownloadWorker(&d.job);
+            EXPECT_LT(GetTickCount() - start, 2500u);
+        }
         d.server.Unstall();
         EXPECT_FALSE(d.job.saved);
         EXPECT_EQ(kEarlier, Read(d.installer));
