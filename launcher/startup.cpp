@@ -28,16 +28,11 @@ bool FindAppPlaces(const WCHAR* modulePath, WCHAR (&beside)[MAX_PATH], WCHAR (&a
     return folder[0] != L'\0';
 }
 
-void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, bool besideExists, bool aboveExists,
-                 StartupPlan* plan)
+void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, const WCHAR* beside,
+                 const WCHAR* above, bool besideExists, bool aboveExists, StartupPlan* plan)
 {
-    plan->mode = kStartupStop;
-    plan->appPath[0] = L'\0';
     plan->appFolder[0] = L'\0';
     plan->selfLaunch = false;
-    WCHAR beside[MAX_PATH], above[MAX_PATH];
-    if (!FindAppPlaces(modulePath, beside, above))
-        return;
     bool useBeside = beside[0] != L'\0' && besideExists;
     CopyText(plan->appPath, useBeside ? beside : above);
     bool found = useBeside || (above[0] != L'\0' && aboveExists);
@@ -70,9 +65,10 @@ int RunStartup(HINSTANCE instance, const WCHAR* tail)
     if (length == 0 || length >= MAX_PATH)
         modulePath[0] = L'\0';
     WCHAR beside[MAX_PATH], above[MAX_PATH];
-    FindAppPlaces(modulePath, beside, above);
+    if (!FindAppPlaces(modulePath, beside, above))
+        return 0;  // the launcher's own folder is unknown
     StartupPlan plan;
-    PlanStartup(modulePath, tail, Exists(beside), Exists(above), &plan);
+    PlanStartup(modulePath, tail, beside, above, Exists(beside), Exists(above), &plan);
     if (plan.mode == kStartupInstall)
         RunInstallMode();
     if (plan.mode != kStartupLaunch || !TakeSingleInstance(kLaunchMutexName))

@@ -4,7 +4,7 @@
 
 #include "base/rookmini.h"
 
-enum StartupMode { kStartupStop, kStartupInstall, kStartupLaunch };
+enum StartupMode { kStartupInstall, kStartupLaunch };
 
 struct StartupPlan {
     StartupMode mode;
@@ -18,12 +18,12 @@ struct StartupPlan {
 // False when the launcher's folder is empty.
 bool FindAppPlaces(const WCHAR* modulePath, WCHAR (&beside)[MAX_PATH], WCHAR (&above)[MAX_PATH]);
 
-// The decision: the App beside wins, else the one above is chosen untested;
-// install mode when the tail asks for it ("/DoUpdate", any letter case,
-// anywhere) or the chosen App is missing; nothing when the launcher's path
-// is unknown. A launch of the launcher itself is marked.
-void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, bool besideExists, bool aboveExists,
-                 StartupPlan* plan);
+// The decision, from the App's two places (FindAppPlaces) and whether each
+// exists: the App beside wins, else the one above is chosen untested; install
+// mode when the tail asks for it ("/DoUpdate", any letter case, anywhere) or
+// the chosen App is missing. A launch of the launcher itself is marked.
+void PlanStartup(const WCHAR* modulePath, const WCHAR* tail, const WCHAR* beside,
+                 const WCHAR* above, bool besideExists, bool aboveExists, StartupPlan* plan);
 
 // Runs the gates and the chosen mode; always answers the exit code 0.
 int RunStartup(HINSTANCE instance, const WCHAR* tail);

@@ -38,20 +38,23 @@ TEST(Startup, ChoosesTheModeAndTheApp)
          kStartupLaunch, beside, L"C:\\Apps\\Corvid", true},
         {"module path without a backslash is kept whole as the folder", L"RookMini.exe", L"", true, false,
          kStartupLaunch, L"RookMini.exe\\CorvidApp.exe", L"RookMini.exe", false},
-        {"module path unknown: ends", L"", L"", true, true, kStartupStop, L"", L"", false},
         {"App's path too long for the buffer: install mode", longFolder + L"\\RookMini.exe", L"", true, true,
          kStartupInstall, L"", L"", false},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
+        WCHAR placeBeside[MAX_PATH], placeAbove[MAX_PATH];
+        ASSERT_TRUE(FindAppPlaces(c.modulePath.c_str(), placeBeside, placeAbove));
         StartupPlan plan;
-        PlanStartup(c.modulePath.c_str(), c.tail, c.beside, c.above, &plan);
+        PlanStartup(c.modulePath.c_str(), c.tail, placeBeside, placeAbove, c.beside, c.above,
+                    &plan);
         EXPECT_EQ(c.mode, plan.mode);
-        if (c.mode == kStartupStop)
-            continue;
         EXPECT_EQ(c.app, plan.appPath);
         EXPECT_EQ(c.folder, plan.appFolder);
         EXPECT_EQ(c.self, plan.selfLaunch);
     }
+    // A launcher whose own path is unknown has no places to look in: it ends.
+    WCHAR placeBeside[MAX_PATH], placeAbove[MAX_PATH];
+    EXPECT_FALSE(FindAppPlaces(L"", placeBeside, placeAbove));
 }
