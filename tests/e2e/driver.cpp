@@ -1,9 +1,9 @@
 // The end-to-end test driver. It starts the launcher as a debuggee and writes
 // what happens to a report file, one JSON object per line: debug-output lines,
-// top-level windows with their controls, actions taken on those windows,
-// crashes, a time-out and the exit code. It also lists and ends processes by
-// exe name, because the harness cannot see Windows processes from outside
-// (Wine's tasklist prints nothing).
+// top-level windows with their controls (again whenever their texts change),
+// actions taken on those windows, crashes, a time-out and the exit code. It
+// also lists and ends processes by exe name, because the harness cannot see
+// Windows processes from outside (Wine's tasklist prints nothing).
 //
 //   driver.exe run <config file>       start and watch the launcher
 //   driver.exe ps <out file>           list running processes
@@ -12,8 +12,8 @@
 // The config file is UTF-8, one key=value per line:
 //   report=<path>  exe=<path>  cmdline=<full command line>  cwd=<folder>
 //   timeout=<ms>   release=<path prefix for hold release files>
-//   action=<caption filter>\t<press:Text|esc|close|none>\t<delay ms>\t<hold 0|1>
-//          \t<control-text filter>
+//   action=<caption filter>\t<press:Text|esc|close|sign_in:User:Password|none>
+//          \t<delay ms>\t<hold 0|1>\t<control-text filter>
 // Actions are applied in order, each to the next window that appears whose
 // caption contains the caption filter and one of whose controls' texts
 // contains the text filter (an empty filter matches any window).
@@ -144,7 +144,7 @@ int KillMode(const std::wstring& out, int count, wchar_t** names)
 struct Action {
     std::wstring filter;  // caption substring; empty matches any window
     std::wstring text;    // substring of some control's text; empty matches any
-    std::wstring what;    // press:Text, esc, close or none
+    std::wstring what;    // press:Text, esc, close, sign_in:User:Password or none
     DWORD delay;
     bool hold;
 };
@@ -219,7 +219,8 @@ bool ReadConfig(const std::wstring& path, Config& config)
 struct Seen {
     HWND window;
     bool reported;
-    bool present;  // found in the latest poll
+    bool present;        // found in the latest poll
+    std::wstring texts;  // the caption and the controls' texts last reported
 };
 
 struct EnumState {
@@ -248,28 +249,44 @@ std::string Handle(HWND window)
     return std::to_string((unsigned long long)(ULONG_PTR)window);
 }
 
-void ReportWindow(HWND window)
+// The caption and the controls' texts, for noticing a change.
+std::wstring Texts(HWND window)
+{
+    std::wstring texts = WindowText(window);
+    std::vector<HWND> children;
+    EnumChildWindows(window, CollectChildren, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children)
+        texts += L'\n' + WindowText(child);
+    return texts;
+}
+
+// Reports a window as event "window" or "window_changed"; answers the texts
+// reported, as Texts() gives them.
+std::wstring ReportWindow(HWND window, const char* event)
 {
     RECT rect = {};
     GetWindowRect(window, &rect);
-    std::string line =
-        "{\"event\":\"window\",\"hwnd\":" + Handle(window) +
-        ",\"caption\":" + Json(WindowText(window)) + ",\"class\":" + Json(ClassOf(window)) +
-        ",\"rect\":[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-        std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "],\"controls\":[";
+    std::wstring texts = WindowText(window);
+    std::string line = std::string("{\"event\":\"") + event + "\",\"hwnd\":" + Handle(window) +
+                       ",\"caption\":" + Json(texts) + ",\"class\":" + Json(ClassOf(window)) +
+                       ",\"rect\":[" + std::to_string(rect.left) + "," + std::to_string(rect.top) +
+                       "," + std::to_string(rect.right) + "," + std::to_string(rect.bottom) +
+                       "],\"controls\":[";
     std::vector<HWND> children;
     EnumChildWindows(window, CollectChildren, reinterpret_cast<LPARAM>(&children));
     for (size_t i = 0; i < children.size(); ++i) {
         HWND child = children[i];
+        std::wstring text = WindowText(child);
+        texts += L'\n' + text;
         if (i)
             line += ",";
         line += "{\"class\":" + Json(ClassOf(child)) +
-                ",\"id\":" + std::to_string((int)GetDlgCtrlID(child)) +
-                ",\"text\":" + Json(WindowText(child)) +
+                ",\"id\":" + std::to_string((int)GetDlgCtrlID(child)) + ",\"text\":" + Json(text) +
                 ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(child, GWL_STYLE)) +
                 ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false") + "}";
     }
     Emit(line + "]}");
+    return texts;
 }
 
 struct FindButton {
@@ -288,12 +305,64 @@ BOOL CALLBACK MatchButton(HWND window, LPARAM param)
     return TRUE;
 }
 
-bool Perform(HWND window, const std::wstring& what)
+BOOL CALLBACK CollectEdits(HWND window, LPARAM param)
+{
+    if (_wcsicmp(ClassOf(window).c_str(), L"Edit") == 0)
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// WM_SETTEXT to a window of the debuggee, which may be stopped at a debug
+// event that only this thread can continue: a plain SendMessage could wait
+// for ever, so the send gives up soon and the caller tries again later.
+bool SetText(HWND window, const std::wstring& text)
+{
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                               SMTO_ABORTIFHUNG, 250, &answer) &&
+           answer;
+}
+
+enum Outcome { kFailed, kDone, kTryAgain };
+
+Outcome Posted(bool ok)
+{
+    return ok ? kDone : kFailed;
+}
+
+// Fills a sign-in prompt: the user name into the first plain edit field,
+// the password into the ES_PASSWORD one. what is "sign_in:User:Password"
+// (a user name holds no colon).
+Outcome FillSignIn(HWND window, const std::wstring& what)
+{
+    size_t colon = what.find(L':', 8);
+    if (colon == std::wstring::npos)
+        return kFailed;
+    std::vector<HWND> edits;
+    EnumChildWindows(window, CollectEdits, reinterpret_cast<LPARAM>(&edits));
+    HWND user = nullptr, password = nullptr;
+    for (HWND edit : edits) {
+        HWND& slot = (GetWindowLongW(edit, GWL_STYLE) & ES_PASSWORD) ? password : user;
+        if (!slot)
+            slot = edit;
+    }
+    if (!user || !password)
+        return kFailed;
+    if (!SetText(user, what.substr(8, colon - 8)) || !SetText(password, what.substr(colon + 1)))
+        return IsWindow(window) ? kTryAgain : kFailed;
+    return kDone;
+}
+
+Outcome Perform(HWND window, const std::wstring& what)
 {
     if (what == L"none")
-        return true;
+        return kDone;
+    if (what.compare(0, 8, L"sign_in:") == 0) {
+        Outcome filled = FillSignIn(window, what);
+        return filled == kDone ? Perform(window, L"press:OK") : filled;
+    }
     if (what == L"close")
-        return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+        return Posted(PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0));
     if (what == L"esc") {
         // To the focused control of the window's thread, as a real key would
         // go, so that the dialog manager turns it into IDCANCEL.
@@ -302,19 +371,19 @@ bool Perform(HWND window, const std::wstring& what)
         HWND target = window;
         if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
             target = info.hwndFocus;
-        return PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001) &&
-               PostMessageW(target, WM_KEYUP, VK_ESCAPE, (LPARAM)0xC0010001u);
+        return Posted(PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001) &&
+                      PostMessageW(target, WM_KEYUP, VK_ESCAPE, (LPARAM)0xC0010001u));
     }
     if (what.compare(0, 6, L"press:") == 0) {
         FindButton find = {what.substr(6), nullptr};
         EnumChildWindows(window, MatchButton, reinterpret_cast<LPARAM>(&find));
         if (!find.found)
-            return false;
+            return kFailed;
         int id = GetDlgCtrlID(find.found);
-        return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                            reinterpret_cast<LPARAM>(find.found)) != FALSE;
+        return Posted(PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                   reinterpret_cast<LPARAM>(find.found)));
     }
-    return false;
+    return kFailed;
 }
 
 BOOL CALLBACK MatchText(HWND window, LPARAM param)
@@ -368,6 +437,7 @@ int RunMode(const std::wstring& configPath)
     ActionState state = kWaiting;
     HWND bound = nullptr;
     DWORD since = 0;
+    int tries = 0;  // of an action that asked to be tried again
     int holdIndex = 0;
     std::wstring releaseFile;
     DWORD started = GetTickCount();
@@ -466,7 +536,8 @@ int RunMode(const std::wstring& configPath)
         }
 
         // Windows: a new one is reported on the poll after it was first
-        // seen, so that its texts are set.
+        // seen, so that its texts are set; a reported one again whenever
+        // its texts change.
         EnumState found = {info.dwProcessId, {}};
         EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&found));
         for (Seen& s : seen)
@@ -478,9 +549,12 @@ int RunMode(const std::wstring& configPath)
                     continue;
                 known = true;
                 s.present = true;
-                if (!s.reported) {
+                if (s.reported) {
+                    if (Texts(window) != s.texts)
+                        s.texts = ReportWindow(window, "window_changed");
+                } else {
                     s.reported = true;
-                    ReportWindow(window);
+                    s.texts = ReportWindow(window, "window");
                     if (state == kWaiting && next < config.actions.size() && !bound &&
                         Matches(window, config.actions[next])) {
                         bound = window;
@@ -498,7 +572,7 @@ int RunMode(const std::wstring& configPath)
                 }
             }
             if (!known)
-                seen.push_back({window, false, true});
+                seen.push_back({window, false, true, std::wstring()});
         }
         for (size_t i = 0; i < seen.size();) {
             if (!seen[i].present) {
@@ -510,6 +584,7 @@ int RunMode(const std::wstring& configPath)
                          ",\"ok\":false,\"why\":\"window gone\"}");
                     bound = nullptr;
                     state = kWaiting;
+                    tries = 0;
                     ++next;
                 }
                 seen.erase(seen.begin() + i);
@@ -524,7 +599,11 @@ int RunMode(const std::wstring& configPath)
             since = GetTickCount();
         }
         if (bound && state == kDelaying && GetTickCount() - since >= config.actions[next].delay) {
-            bool ok = Perform(bound, config.actions[next].what);
+            Outcome outcome = Perform(bound, config.actions[next].what);
+            if (outcome == kTryAgain && ++tries < 40)
+                continue;  // after the next debug event or 50 ms
+            bool ok = outcome == kDone;
+            tries = 0;
             Emit("{\"event\":\"action\",\"hwnd\":" + Handle(bound) + ",\"do\":" +
                  Json(config.actions[next].what) + ",\"ok\":" + (ok ? "true" : "false") + "}");
             bound = nullptr;
