@@ -2,11 +2,13 @@
 
 Everything is made while the tests run, into a folder of the build tree, and
 is never committed: a throwaway certificate authority, code-signing
-certificates issued by it for the launcher's built-in publisher and for a
-stranger (kept there while they stay valid for two more days), and copies of
-a program signed with them (openssl and osslsigncode from Debian).
-make_samples() answers the set of installers that the cases serve: the
-maker's, an unsigned one, a stranger's and one changed after signing.
+certificates issued by it for the launcher's built-in publisher, for a
+stranger and for a company of the maker's name in another country (kept
+there while they stay valid for two more days and still have these
+subjects), and copies of a program signed with them (openssl and
+osslsigncode from Debian). make_samples() answers the set of installers
+that the cases serve: the maker's, an unsigned one, a stranger's, one
+changed after signing and the namesake's from elsewhere.
 padded_installer() answers a maker-signed copy padded to a given size, for
 downloads of installer size; it is kept too, and made again only when the
 program, the size or the certificates change.
@@ -27,20 +29,22 @@ import subprocess
 import sys
 from pathlib import Path
 
-# The maker as the launcher expects it in the signer's subject.
-PUBLISHER_ORGANIZATION = 'Corvid Software'
-PUBLISHER_COMMON_NAME = 'Corvid Software'
-
-CA_SUBJECT = '/O=RookMini Test Authority/CN=RookMini Test Root'
-STRANGER_ORGANIZATION = 'Mallory Tools'
-STRANGER_COMMON_NAME = 'Mallory Tools'
+# The maker as the launcher expects it in the signer's subject, field by
+# field in the order openssl's -subj gives them.
+MAKER_SUBJECT = (('C', 'NZ'), ('ST', 'Canterbury'), ('L', 'Christchurch'),
+                 ('O', 'Corvid Software'), ('CN', 'Corvid Software'))
+# The maker's O and CN in another country: another company of the same name.
+ELSEWHERE_SUBJECT = (('C', 'AU'),) + MAKER_SUBJECT[1:]
+STRANGER_SUBJECT = (('O', 'Mallory Tools'), ('CN', 'Mallory Tools'))
+CA_SUBJECT = (('O', 'RookMini Test Authority'), ('CN', 'RookMini Test Root'))
+SIGNERS = {'maker': MAKER_SUBJECT, 'stranger': STRANGER_SUBJECT, 'elsewhere': ELSEWHERE_SUBJECT}
 
 DAYS = 7  # long enough for a test run, useless afterwards
 # Certificates are reused while they stay valid this much longer (seconds),
 # so that a signed file kept from an earlier run still verifies in this one.
 REUSE_MARGIN = 2 * 86400
 
-SAMPLE_NAMES = ['maker', 'unsigned', 'stranger', 'tampered']
+SAMPLE_NAMES = ['maker', 'unsigned', 'stranger', 'tampered', 'elsewhere']
 
 
 @dataclasses.dataclass
@@ -58,11 +62,13 @@ def _run(*args):
     return result.stdout
 
 
-def _subject(organization, common_name):
-    for text in (organization, common_name):
+def subject_text(fields):
+    """The -subj form of a subject ((field, text), ...): /C=NZ/.../CN=Name,
+    as `openssl x509 -subject -nameopt compat` also prints it."""
+    for _, text in fields:
         if '/' in text or '\\' in text or '=' in text:
             raise ValueError('subject text must not hold / \\ or =: %r' % text)
-    return '/O=%s/CN=%s' % (organization, common_name)
+    return ''.join('/%s=%s' % field for field in fields)
 
 
 def _extensions(folder, name, lines):
@@ -77,19 +83,20 @@ def make_authority(folder):
     folder.mkdir(parents=True, exist_ok=True)
     key, cert = folder / 'ca.key', folder / 'ca.pem'
     _run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-sha256',
-         '-keyout', key, '-out', cert, '-days', DAYS, '-subj', CA_SUBJECT,
+         '-keyout', key, '-out', cert, '-days', DAYS, '-subj', subject_text(CA_SUBJECT),
          '-addext', 'basicConstraints=critical,CA:TRUE',
          '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
     return Signer(key, cert, cert)
 
 
-def make_code_signer(folder, authority, name, organization, common_name):
-    """A code-signing certificate issued by `authority` for the subject."""
+def make_code_signer(folder, authority, name, subject):
+    """A code-signing certificate issued by `authority` for the subject,
+    ((field, text), ...)."""
     folder = Path(folder)
     key, csr, cert, chain = (folder / (name + suffix)
                              for suffix in ('.key', '.csr', '.pem', '.chain.pem'))
     _run('openssl', 'req', '-new', '-newkey', 'rsa:2048', '-nodes', '-sha256',
-         '-keyout', key, '-out', csr, '-subj', _subject(organization, common_name))
+         '-keyout', key, '-out', csr, '-subj', subject_text(subject))
     ext = _extensions(folder, name, ['basicConstraints=critical,CA:FALSE',
                                      'keyUsage=critical,digitalSignature',
                                      'extendedKeyUsage=codeSigning'])
@@ -123,32 +130,37 @@ def tamper(signed, changed):
     return Path(changed)
 
 
-def _still_valid(cert):
-    return cert.exists() and subprocess.run(
-        ['openssl', 'x509', '-checkend', str(REUSE_MARGIN), '-noout', '-in', str(cert)],
-        capture_output=True).returncode == 0
+def _still_good(cert, subject):
+    """Whether a kept certificate has this subject and stays valid for REUSE_MARGIN."""
+    if not cert.exists():
+        return False
+    shown = subprocess.run(['openssl', 'x509', '-noout', '-subject', '-nameopt', 'compat',
+                            '-checkend', str(REUSE_MARGIN), '-in', str(cert)],
+                           capture_output=True, text=True)
+    return shown.returncode == 0 and \
+        shown.stdout.splitlines()[0] == 'subject=' + subject_text(subject)
 
 
 def make_signers(folder):
-    """The throwaway authority and the maker's and the stranger's
-    certificates issued by it, in `folder`: made there once and reused while
-    all of them stay valid for REUSE_MARGIN, else made anew. Answers a dict
-    'authority', 'maker', 'stranger' -> Signer."""
+    """The throwaway authority and the certificates of SIGNERS issued by
+    it, in `folder`: made there once and reused while every one has its
+    subject and stays valid for REUSE_MARGIN, else all made anew. Answers a
+    dict 'authority' and the names of SIGNERS -> Signer."""
     folder = Path(folder)
     kept = {'authority': Signer(folder / 'ca.key', folder / 'ca.pem', folder / 'ca.pem')}
-    for name in ('maker', 'stranger'):
+    for name in SIGNERS:
         kept[name] = Signer(*(folder / (name + suffix)
                               for suffix in ('.key', '.pem', '.chain.pem')))
-    if all(_still_valid(k.cert) and k.key.exists() and k.chain.exists() for k in kept.values()):
+    subjects = dict(SIGNERS, authority=CA_SUBJECT)
+    if all(_still_good(k.cert, subjects[name]) and k.key.exists() and k.chain.exists()
+           for name, k in kept.items()):
         return kept
     if folder.exists():
         shutil.rmtree(folder)
-    authority = make_authority(folder)
-    return {'authority': authority,
-            'maker': make_code_signer(folder, authority, 'maker', PUBLISHER_ORGANIZATION,
-                                      PUBLISHER_COMMON_NAME),
-            'stranger': make_code_signer(folder, authority, 'stranger', STRANGER_ORGANIZATION,
-                                         STRANGER_COMMON_NAME)}
+    made = {'authority': make_authority(folder)}
+    for name, subject in SIGNERS.items():
+        made[name] = make_code_signer(folder, made['authority'], name, subject)
+    return made
 
 
 def make_samples(folder, program):
@@ -162,6 +174,7 @@ def make_samples(folder, program):
     shutil.copyfile(program, samples['unsigned'])
     samples['stranger'] = sign(program, folder / 'stranger.exe', signers['stranger'])
     samples['tampered'] = tamper(samples['maker'], folder / 'tampered.exe')
+    samples['elsewhere'] = sign(program, folder / 'elsewhere.exe', signers['elsewhere'])
     return samples
 
 
@@ -173,30 +186,37 @@ def _digest(path):
     return h.hexdigest()
 
 
-def _write_overlay(out, start, end):
+def _write_overlay(out, start, end, version):
     """Fills the file from `start` (a multiple of 8) to `end` with 8-byte
-    little-endian words that each hold their own file offset: no two pieces
-    of the overlay are alike, so bytes saved at the wrong place show."""
+    little-endian words that each hold their own file offset, and the
+    version in their top 16 bits: no two pieces of the overlay are alike,
+    nor two versions, so bytes saved at the wrong place or spliced from
+    another version show."""
     step = 1 << 20  # words per piece
+    tag = version << 48
     for word in range(start // 8, end // 8, step):
         last = min(word + step, end // 8)
-        out.write(array.array('Q', range(word * 8, last * 8, 8)).tobytes())
+        out.write(array.array('Q', range(tag + word * 8, tag + last * 8, 8)).tobytes())
 
 
-def padded_installer(program, size):
+def padded_installer(program, size, version=0):
     """The host path of a copy of `program` (a stand-in of the launcher's
     architecture) with an overlay after its last section that brings it,
     once signed by the maker with the test authority, to about `size` bytes
     (at most, and within 8). The overlay is added before signing, so the
-    signature's digest covers it. Kept in the build tree beside `program`
-    and remade only when the program, the size or the certificates change:
-    one of a few GiB takes a while to make."""
+    signature's digest covers it. Another `version` (0 to 65535) has the
+    same size and other bytes: a newer release of the same installer. Kept
+    in the build tree beside `program` and remade only when the program,
+    the size, the version or the certificates change: one of a few GiB
+    takes a while to make."""
     program = Path(program).resolve()
     folder = program.parent / 'signing-e2e'
     maker = make_signers(folder / 'keys')['maker']
-    signed = folder / ('maker-padded-%d.exe' % size)
+    name = 'maker-padded-%d' % size + ('-v%d' % version if version else '')
+    signed = folder / (name + '.exe')
     stamp = signed.with_suffix('.json')
-    source = {'program': _digest(program), 'signer': _digest(maker.cert), 'size': size}
+    source = {'program': _digest(program), 'signer': _digest(maker.cert), 'size': size,
+              'version': version}
     if signed.exists() and stamp.exists():
         kept = json.loads(stamp.read_text())
         if kept.get('source') == source and kept.get('bytes') == signed.stat().st_size:
@@ -211,10 +231,10 @@ def padded_installer(program, size):
     probe.unlink()
     end = max(start, (size - block) // 8 * 8)
 
-    unsigned = folder / ('maker-padded-%d.unsigned' % size)
+    unsigned = folder / (name + '.unsigned')
     with open(unsigned, 'wb') as out:
         out.write(plain + bytes(start - len(plain)))
-        _write_overlay(out, start, end)
+        _write_overlay(out, start, end, version)
     if stamp.exists():
         stamp.unlink()
     try:

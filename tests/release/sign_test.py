@@ -31,8 +31,7 @@ def main(argv):
         shutil.rmtree(work)
     keys = work / 'keys'
     authority = signing.make_authority(keys)
-    maker = signing.make_code_signer(keys, authority, 'maker', signing.PUBLISHER_ORGANIZATION,
-                                     signing.PUBLISHER_COMMON_NAME)
+    maker = signing.make_code_signer(keys, authority, 'maker', signing.MAKER_SUBJECT)
     signed = work / 'RookMini.exe'
     env = {k: v for k, v in os.environ.items() if not k.startswith('ROOKMINI_SIGN_')}
     env.update(ROOKMINI_SIGN_CERT=str(maker.chain), ROOKMINI_SIGN_KEY=str(maker.key))
