@@ -13,6 +13,8 @@ The launcher under test is the 32-bit release (<build>/x86/RookMini.exe,
 run through Wine's WoW64) unless ROOKMINI_TARGET=x64 chooses the x64 twin
 beside the rig's own programs.
 """
+import base64
+import binascii
 import dataclasses
 import http.server
 import json
@@ -40,6 +42,9 @@ UPDATE_PAGE_URL = 'http://www.corvidapp.example/meridian_update.asp'
 SUPPORT_PAGE_URL = 'http://www.corvidapp.example/support#app-troubleshooting-csc'
 STAGED_INSTALLER = (r'C:\ProgramData\Ironbark\Meridian\Temporary\meridian_mainmini'
                     r'\meridian_setupfull.exe')
+# The caption of the proxy sign-in prompt that InternetErrorDlg shows under Wine.
+SIGN_IN_PROMPT = 'Enter Network Password'
+PROXY_CHALLENGE = 'Basic realm="RookMini test proxy"'
 
 # Machine state that the launcher reads; removed before every case.
 STATE_KEYS = [
@@ -82,9 +87,11 @@ class Route:
     ctx.release(url). stall_after: the host falls silent after that many
     body bytes, the connection left open until the case ends. ranges:
     honour "Range: bytes=N-" (and N-M) with If-Range compared with the
-    validator (the ETag header, else Last-Modified). cuts: per request to
-    this URL, the body bytes after which the connection is closed (None:
-    not cut); requests beyond the list repeat its last entry."""
+    validator (the ETag header, else Last-Modified). if_range=False: the
+    range is answered from this body whatever If-Range says, as a cache
+    that splices two versions does. cuts: per request answered by this
+    route, the body bytes after which the connection is closed (None: not
+    cut); requests beyond the list repeat its last entry."""
     status: int = 200
     body: bytes = b''
     length: object = 'auto'
@@ -96,6 +103,7 @@ class Route:
     file: Optional[Path] = None
     ranges: bool = False
     cuts: Optional[list] = None
+    if_range: bool = True
 
     def size(self):
         return Path(self.file).stat().st_size if self.file is not None else len(self.body)
@@ -104,6 +112,11 @@ class Route:
         """What If-Range must equal: the ETag header, else Last-Modified."""
         named = {k.lower(): v for k, v in self.headers.items()}
         return named.get('etag', named.get('last-modified'))
+
+    def answer_range(self, range_header, if_range):
+        """(status, first byte, end) for a request with these headers."""
+        return choose_range(self.size(), range_header, if_range if self.if_range else None,
+                            self.validator())
 
     def cut(self, number):
         """The body bytes after which the number-th request (from 1) is cut."""
@@ -149,14 +162,49 @@ def choose_range(size, range_header, if_range, validator):
     return (206, first, min(int(last), size - 1) + 1 if last else size)
 
 
+def route_list(entry):
+    """A routes entry as a list: one Route, or the Routes of successive requests."""
+    if entry is None:
+        return []
+    return list(entry) if isinstance(entry, (list, tuple)) else [entry]
+
+
+def pick_route(entry, number):
+    """The Route that answers the number-th request (from 1) to a URL, and
+    which of that Route's own requests it is: a list gives its n-th Route
+    to the n-th request and its last to every later one. (None, number)
+    when the URL has no route."""
+    routes = route_list(entry)
+    if not routes:
+        return None, number
+    at = min(number, len(routes)) - 1
+    return routes[at], number - at
+
+
+def proxy_admits(header, auth):
+    """Whether a Proxy-Authorization header carries the Basic credentials
+    auth = (user, password); any request passes when auth is None."""
+    if auth is None:
+        return True
+    scheme, _, token = (header or '').strip().partition(' ')
+    if scheme.lower() != 'basic':
+        return False
+    try:
+        given = base64.b64decode(token.strip(), validate=True)
+    except (binascii.Error, ValueError):
+        return False
+    return given == ('%s:%s' % auth).encode('utf-8')
+
+
 @dataclasses.dataclass
 class Action:
     """What to do with the next window whose caption contains `caption`
-    ('' = any window): 'press:<button text without &>', 'esc', 'close' or
-    'none'; after `delay` ms. text: only a window one of whose controls'
-    texts contains it ('' = any). hold=True reports the window and waits for the
-    rig, which takes `screenshot` (a host path) if given and calls
-    `on_hold(ctx, window)` if given, before the action is done."""
+    ('' = any window): 'press:<button text without &>', 'esc', 'close',
+    'sign_in:<user>:<password>' or 'none'; after `delay` ms. text: only a
+    window one of whose controls' texts contains it ('' = any). hold=True
+    reports the window and waits for the rig, which takes `screenshot` (a
+    host path) if given and calls `on_hold(ctx, window)` if given, before
+    the action is done."""
     what: str = 'none'
     caption: str = ''
     delay: int = 0
@@ -176,6 +224,13 @@ def esc(caption='', delay=0, **kw):
 
 def close(caption='', delay=0, **kw):
     return Action('close', caption, delay, **kw)
+
+
+def sign_in(user, password, caption=SIGN_IN_PROMPT, delay=0, **kw):
+    """Fills the proxy sign-in prompt's user name and password and presses OK."""
+    if ':' in user or any(c in user + password for c in '\t\r\n'):
+        raise ValueError('no ":" in the user name, no tab or line break: %r' % user)
+    return Action('sign_in:%s:%s' % (user, password), caption, delay, **kw)
 
 
 def hold(then='none', caption='', screenshot=None, on_hold=None, delay=0, text=''):
@@ -200,7 +255,9 @@ class Case:
     architecture lies beside it, loaded native-first; result.planted_loads
     lists every load of one. tmpfs: {windows folder: bytes}, a small file
     system mounted there for the run (root only), to make writes run out of
-    room."""
+    room. proxy_auth: (user, password) the proxy wants in Basic form;
+    every other request gets 407 with proxy_challenge (None: no
+    Proxy-Authenticate header)."""
     label: str
     check: Callable = None
     app: str = 'beside'
@@ -220,6 +277,8 @@ class Case:
     tmpfs: dict = dataclasses.field(default_factory=dict)
     links: dict = dataclasses.field(default_factory=dict)
     before: Optional[Callable] = None
+    proxy_auth: Optional[tuple] = None
+    proxy_challenge: Optional[str] = PROXY_CHALLENGE
 
 
 @dataclasses.dataclass
@@ -227,6 +286,7 @@ class Result:
     exit_code: Optional[int] = None
     debug: list = dataclasses.field(default_factory=list)      # debug-output texts
     windows: list = dataclasses.field(default_factory=list)    # window events
+    changes: list = dataclasses.field(default_factory=list)    # window_changed events
     actions: list = dataclasses.field(default_factory=list)    # action events
     starts: list = dataclasses.field(default_factory=list)     # stand-in records
     requests: list = dataclasses.field(default_factory=list)   # server log
@@ -261,6 +321,10 @@ class Result:
     def texts(self, window):
         """The texts of a window's controls, in order."""
         return [c['text'] for c in window['controls']]
+
+    def history(self, window):
+        """The control texts a window showed: when it appeared, then after each change."""
+        return [self.texts(e) for e in [window] + self.changes if e['hwnd'] == window['hwnd']]
 
     def rig_lines(self):
         """Debug lines written by the launcher (those with its tag)."""
@@ -385,10 +449,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                  'time': time.time(), 'status': None, 'sent': 0}
         with server.lock:
             server.log.append(entry)
-            route = server.routes.get(url)
-            event = server.holds.get(url)
-            number = server.counts[url] = server.counts.get(url, 0) + 1
+            admitted = proxy_admits(self.headers.get('Proxy-Authorization'), server.proxy_auth)
+            if admitted:
+                number = server.counts[url] = server.counts.get(url, 0) + 1
+                route, number = pick_route(server.routes.get(url), number)
+                event = server.holds.get(url)
             server.changed.notify_all()
+        if not admitted:
+            self.ask_sign_in(entry, server.challenge)
+            return
         if route is None:
             route = Route(status=404, body=b'not found')
         if route.hold and event is not None:
@@ -398,8 +467,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         size = route.size()
         status, start, end = route.status, 0, size
         if route.ranges and route.status == 200:
-            status, start, end = choose_range(size, self.headers.get('Range'),
-                                              self.headers.get('If-Range'), route.validator())
+            status, start, end = route.answer_range(self.headers.get('Range'),
+                                                    self.headers.get('If-Range'))
         entry['status'] = status
         self.send_response(status)
         for key, value in route.headers.items():
@@ -458,6 +527,24 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass
 
+    def ask_sign_in(self, entry, challenge):
+        """407 with the challenge (none when None) and a small body; the
+        connection stays open, as a proxy's does."""
+        body = b'<html><body>Proxy sign-in required</body></html>'
+        entry['status'] = 407
+        self.send_response(407)
+        if challenge is not None:
+            self.send_header('Proxy-Authenticate', challenge)
+        self.send_header('Content-Type', 'text/html')
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+            self.wfile.flush()
+            entry['sent'] = len(body)
+        except OSError:
+            self.close_connection = True
+
     do_HEAD = do_GET
 
 
@@ -466,7 +553,8 @@ class Server:
         self.lock = threading.Lock()
         self.changed = threading.Condition(self.lock)
         self.routes, self.holds, self.log = {}, {}, []
-        self.counts = {}  # requests per URL in this case, for Route.cuts
+        self.counts = {}  # requests per URL in this case, to pick routes and cuts
+        self.proxy_auth, self.challenge = None, None
         self.stopping = False
         self.generation = 0  # one per case: a stalled response lasts as long as its case
         self.httpd = http.server.ThreadingHTTPServer(('127.0.0.1', 0), _Handler)
@@ -475,12 +563,14 @@ class Server:
         self.port = self.httpd.server_address[1]
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
-    def reset(self, routes):
+    def reset(self, routes, proxy_auth=None, challenge=None):
         with self.lock:
             for event in self.holds.values():
                 event.set()
             self.routes = dict(routes)
-            self.holds = {url: threading.Event() for url, r in routes.items() if r.hold}
+            self.holds = {url: threading.Event() for url, r in routes.items()
+                          if any(one.hold for one in route_list(r))}
+            self.proxy_auth, self.challenge = proxy_auth, challenge
             self.log = []
             self.counts = {}
             self.generation += 1
@@ -892,8 +982,8 @@ class Rig:
                 kind = e.get('event')
                 if kind == 'debug':
                     result.debug.append(e['text'])
-                elif kind == 'window':
-                    result.windows.append(e)
+                elif kind in ('window', 'window_changed'):
+                    (result.windows if kind == 'window' else result.changes).append(e)
                     windows[e['hwnd']] = e
                 elif kind == 'action':
                     result.actions.append(e)
@@ -960,7 +1050,7 @@ class Rig:
         return mounted
 
     def _run(self, case, folder, result):
-        self.server.reset(case.routes)
+        self.server.reset(case.routes, case.proxy_auth, case.proxy_challenge)
         log = self.unix(folder) / 'standins.jsonl'
         self.run_env = dict(self.env, RIG_STANDIN_LOG=self.windows(log),
                             RIG_STAY_UP=';'.join(case.stay_up), WINEDEBUG='-all,trace+exec')
@@ -991,8 +1081,8 @@ class Rig:
         self._drive(case, case.args, case.actions, result, case.timeout, tag='main')
         if thread:
             thread.join(case.timeout)
-            for url in case.routes:
-                if case.routes[url].hold:
+            for url, routes in case.routes.items():
+                if any(one.hold for one in route_list(routes)):
                     self.server.release(url)
 
         # The launcher does not wait for what it starts: wait until every

@@ -1,8 +1,10 @@
 """Checks of the rig's own pure helpers: reading the launcher's shell calls
 from Wine's trace, pairing them with stand-in records, the proxy URL form,
-the answer to a Range request and the .reg value text. These decide what
+the answer to a Range request, the route of the n-th request, the proxy's
+credential check, the sign-in action's text and the .reg value text. These decide what
 every end-to-end case sees, so a fault here would pass or fail cases for the
 wrong reason."""
+import base64
 import unittest
 
 import rig
@@ -103,6 +105,56 @@ class Texts(unittest.TestCase):
         ]:
             with self.subTest(label):
                 self.assertEqual(rig.choose_range(10, range_header, if_range, '"v2"'), want)
+
+    def test_range_answers_of_a_route(self):
+        # A cache that splices answers the range from its own version.
+        for label, honours, want in [
+            ('If-Range honoured: another version gets the whole body', True, (200, 0, 10)),
+            ('If-Range ignored: the rest of this body', False, (206, 4, 10)),
+        ]:
+            with self.subTest(label):
+                route = rig.Route(body=b'0123456789', ranges=True, if_range=honours,
+                                  headers={'ETag': '"v2"'})
+                self.assertEqual(route.answer_range('bytes=4-', '"v1"'), want)
+
+    def test_route_of_each_request(self):
+        a, b, c = rig.Route(status=200), rig.Route(status=206), rig.Route(status=404)
+        for label, entry, number, want in [
+            ('one Route answers every request, counting them', a, 3, (a, 3)),
+            ('a list: the n-th Route for the n-th request', [a, b, c], 2, (b, 1)),
+            ('the last Route repeats, counting its own requests', [a, b, c], 5, (c, 3)),
+            ('no route', None, 1, (None, 1)),
+            ('an empty list is no route', [], 1, (None, 1)),
+        ]:
+            with self.subTest(label):
+                got = rig.pick_route(entry, number)
+                self.assertIs(got[0], want[0])
+                self.assertEqual(got[1], want[1])
+
+    def test_proxy_credentials(self):
+        def basic(text):
+            return 'Basic ' + base64.b64encode(text.encode()).decode()
+        auth = ('user', 'se:cret')
+        for label, header, admitted in [
+            ('the right user and password', basic('user:se:cret'), True),
+            ('the scheme in any letter case', basic('user:se:cret').replace('Basic', 'bASIC'), True),
+            ('no header', None, False),
+            ('a wrong password', basic('user:secret'), False),
+            ('another user', basic('User:se:cret'), False),
+            ('another scheme', 'Digest ' + basic('user:se:cret')[6:], False),
+            ('not base64', 'Basic !!!', False),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(rig.proxy_admits(header, auth), admitted)
+        self.assertTrue(rig.proxy_admits(None, None), 'a proxy without sign-in admits all')
+
+    def test_sign_in_action_text(self):
+        # The driver splits at the first colon after "sign_in:".
+        self.assertEqual(rig.sign_in('user', 'pa:ss').what, 'sign_in:user:pa:ss')
+        for label, user, password in [('colon in the user name', 'a:b', 'x'),
+                                      ('tab in the password', 'a', 'x\ty')]:
+            with self.subTest(label), self.assertRaises(ValueError):
+                rig.sign_in(user, password)
 
     def test_reg_keys_seen_by_a_32_bit_program(self):
         lm = 'HKEY_LOCAL_MACHINE\\'
