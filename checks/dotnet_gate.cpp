@@ -77,8 +77,10 @@ static void ReadVersion(DotNetReadings* readings)
 // The system's own feature installer, started with file-system redirection
 // off so that a 32-bit launcher on 64-bit Windows looks for and starts the
 // native programs. Both are started by their full path in that system
-// folder: by a bare name the shell would look in the current folder first,
-// where anyone could leave a dism.exe to be run elevated. Between switching
+// folder, and in it: by a bare name the shell would look in the current
+// folder first, where anyone could leave a dism.exe to be run elevated, and
+// an elevated program looks in its current folder for DLLs it cannot find
+// elsewhere (the launcher's is often Downloads). Between switching
 // redirection off and back on there is no way out. True when one was started.
 static bool RunFeatureInstall(const DotNetVerdict& verdict)
 {
@@ -97,17 +99,18 @@ static bool RunFeatureInstall(const DotNetVerdict& verdict)
 
     // A system folder that cannot be read whole leaves nothing to start:
     // nothing is then started, and nothing announced.
+    WCHAR folder[MAX_PATH];
     WCHAR path[MAX_PATH];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     bool haveFolder = length != 0 && length < MAX_PATH;
-    bool fondue = haveFolder && verdict.lookForFondue && AppendPath(path, kFonduePathTail) &&
+    bool fondue = haveFolder && verdict.lookForFondue && CopyText(path, folder) &&
+                  AppendPath(path, kFonduePathTail) &&
                   GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-    if (haveFolder)
-        path[length] = L'\0';  // the folder again
-    bool started = haveFolder && AppendPath(path, fondue ? kFondueFile : kDismFile);
+    bool started =
+        haveFolder && CopyText(path, folder) && AppendPath(path, fondue ? kFondueFile : kDismFile);
     if (started)
         g_shellExecute(nullptr, fondue ? L"open" : L"runas", path,
-                       fondue ? kFondueParameters : kDismParameters, nullptr, SW_SHOWNORMAL);
+                       fondue ? kFondueParameters : kDismParameters, folder, SW_SHOWNORMAL);
 
     revert(saved);
     return started;

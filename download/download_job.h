@@ -7,6 +7,8 @@
 
 #include "base/rookmini.h"
 
+#include <wininet.h>
+
 #include <atomic>
 
 // The worker's two outcome messages to the dialog, both posted with this tag
@@ -17,6 +19,14 @@ const WPARAM DOWNLOAD_MESSAGE_TAG = 48104;
 
 // Progress: wParam the bytes received, lParam the size (0 when unknown).
 const UINT WM_DOWNLOAD_PROGRESS = WM_APP + 1;
+
+// The connection was lost: wParam the number of the try about to be made,
+// or 0 once bytes flow again.
+const UINT WM_DOWNLOAD_RETRYING = WM_APP + 2;
+
+// The proxy wants a sign-in: the dialog shows the prompt for the job's
+// signInRequest, owned by itself, and answers through the job.
+const UINT WM_DOWNLOAD_SIGN_IN = WM_APP + 3;
 
 // How often at most the worker reports progress, in milliseconds.
 const DWORD kProgressInterval = 50;
@@ -41,6 +51,12 @@ struct DownloadJob {
     std::atomic<bool> cancelledByUser;  // Cancel, Esc or a close request
     std::atomic<HWND> dialog;           // the open progress dialog, or null
     HANDLE worker;                      // the worker thread, waited for by install mode
+    HANDLE signedIn;                    // auto-reset event: the dialog has answered a
+                                        // sign-in; null when no dialog can ask
+    // A proxy sign-in, handed from the worker to the dialog and back.
+    HINTERNET signInRequest;  // the request answered 407
+    DWORD signInAnswer;       // what the prompt answered
+    int prompts;              // prompts shown in this run
     // Set by the worker.
     DWORD lastReport;            // tick of the last progress message
     FileIdentity identity;       // of the installer it saved

@@ -1,8 +1,8 @@
 // The download worker: streams the full installer into the partial file on
 // its own thread, makes it the installer when it is whole, and posts the
 // outcome to the progress dialog. Only what this run downloaded whole ever
-// stands at the installer path: a failed download leaves neither file, and
-// after a Cancel an installer of an earlier run stays where it is.
+// stands at the installer path (the staging folder was emptied of an earlier
+// run's files before): a failed or cancelled download leaves neither file.
 #include "download/download_job.h"
 
 #include "download/installer_stream.h"
@@ -21,6 +21,10 @@ void InitDownloadJob(DownloadJob* job)
     job->cancelledByUser = false;
     job->dialog = nullptr;
     job->worker = nullptr;
+    job->signedIn = nullptr;
+    job->signInRequest = nullptr;
+    job->signInAnswer = 0;
+    job->prompts = 0;
     job->lastReport = 0;
     job->identity = {};
     job->saved = false;
@@ -41,11 +45,8 @@ DWORD WINAPI DownloadWorker(LPVOID parameter)
     } else {
         OutputDebugStringW(L"RookMini: No download data");
     }
-    if (!saved) {
+    if (!saved)
         DiscardPartialFile(job);
-        if (!job->cancelledByUser)
-            DeleteFileW(job->installerPath);
-    }
 
     // The last acts: the dialog ends only on a message that finds the job
     // finished, and install mode waits for this thread before it reads the

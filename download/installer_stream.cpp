@@ -8,17 +8,20 @@
 #include "download/installer_stream.h"
 
 #include "download/partial_file.h"
+#include "download/proxy_sign_in.h"
 #include "download/resume.h"
 
 #include <wchar.h>
 
 // What carries over from one try to the next.
 struct Transfer {
-    DWORD received;                 // bytes in the partial file
-    DWORD total;                    // the resource's size, 0 when unknown
-    WCHAR validator[kHeaderChars];  // sent in If-Range; empty: none
-    bool arrived;                   // some bytes have arrived in any try
-    bool answered;                  // the last try got a response
+    DWORD received;      // bytes in the partial file
+    DWORD total;         // the resource's size, 0 when unknown
+    HttpResponse began;  // the response the file began with; its validator
+                         // asks for the rest (cleared: a retry asks for all)
+    bool arrived;        // some bytes have arrived in any try
+    bool answered;       // the last try got a response
+    bool lost;           // the dialog says the connection was lost
 };
 
 // How one try ended.
@@ -50,7 +53,12 @@ static TryEnd TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD
                            Transfer& transfer)
 {
     RetryAnswer answer = first ? (response.status == 200 ? kStartOver : kGiveUp)
-                               : JudgeRetryAnswer(response, asked, transfer.total);
+                               : JudgeRetryAnswer(response, asked, transfer.total, transfer.began);
+    if (answer == kRefetchWhole) {
+        OutputDebugStringW(L"RookMini: The rest sent is of another version, starting over.");
+        ZeroMemory(&transfer.began, sizeof(transfer.began));
+        return kTryInterrupted;
+    }
     if (answer == kGiveUp) {
         if (response.status == 206)
             DebugLog(L"RookMini: Download error, the rest sent does not continue the file: "
@@ -69,37 +77,48 @@ static TryEnd TakeResponse(DownloadJob* job, const HttpResponse& response, DWORD
         return kTryWriteFailed;
     transfer.received = 0;
     transfer.total = response.hasLength ? response.length : 0;
-    ChooseValidator(response, transfer.validator);
+    transfer.began = response;
     ReportProgress(job, transfer, true);
     return kTryWhole;
 }
 
-// One try: the request (for the rest, when resuming) and its body.
-static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
+// One try: the request (for the rest, when resuming) and its body, in the
+// download's session.
+static TryEnd Try(DownloadJob* job, HINTERNET session, bool first, Transfer& transfer)
 {
     // The rest is asked for only where the server can be held to the same
     // resource; without a validator a retry starts over.
+    WCHAR validator[kHeaderChars];
+    ChooseValidator(transfer.began, validator);
     WCHAR headers[64 + kHeaderChars];
     DWORD asked = 0;
-    if (!first && transfer.received != 0 && transfer.validator[0] != L'\0') {
+    if (!first && transfer.received != 0 && validator[0] != L'\0') {
         asked = transfer.received;
-        wsprintfW(headers, L"Range: bytes=%u-\r\nIf-Range: %s\r\n", asked, transfer.validator);
+        wsprintfW(headers, L"Range: bytes=%u-\r\nIf-Range: %s\r\n", asked, validator);
     }
 
     HttpGet get;
     InitHttpGet(&get);
+    get.internet = session;
     get.cancel = job->cancel;
     get.silence = job->silence;
     HttpStep step = OpenHttpGet(&get, job->url, asked ? headers : nullptr);
+    if (step == kHttpData)
+        step = SignInToProxy(job, &get);
     transfer.answered = step == kHttpData;
-    TryEnd end = step == kHttpData ? TakeResponse(job, get.response, asked, first, transfer)
-                                   : kTryInterrupted;
+    TryEnd end = step == kHttpData      ? TakeResponse(job, get.response, asked, first, transfer)
+                 : step == kHttpRefused ? kTryFailed
+                                        : kTryInterrupted;
     if (end == kTryWhole) {
         end = kTryInterrupted;
         const BYTE* data;
         DWORD count;
         while ((step = ReadHttpGet(&get, &data, &count)) == kHttpData) {
             transfer.arrived = true;
+            if (transfer.lost) {
+                transfer.lost = false;  // bytes flow again
+                PostMessageW(job->dialog, WM_DOWNLOAD_RETRYING, 0, 0);
+            }
             if (count > MAXDWORD - transfer.received) {
                 OutputDebugStringW(L"RookMini: Download error, larger than 4 GiB.");
                 step = kHttpFailed;
@@ -123,11 +142,12 @@ static TryEnd Try(DownloadJob* job, bool first, Transfer& transfer)
     return step == kHttpCancelled ? kTryCancelled : end;
 }
 
-StreamEnd StreamInstaller(DownloadJob* job)
+// The tries of a download, all in one session.
+static StreamEnd StreamInSession(DownloadJob* job, HINTERNET session)
 {
     Transfer transfer = {};
     for (int tries = 1;; ++tries) {
-        TryEnd end = Try(job, tries == 1, transfer);
+        TryEnd end = Try(job, session, tries == 1, transfer);
         if (end == kTryWhole && transfer.received != 0) {
             ReportProgress(job, transfer, true);
             return kStreamWhole;
@@ -146,6 +166,8 @@ StreamEnd StreamInstaller(DownloadJob* job)
             else
                 DebugLog(L"RookMini: Download interrupted at %u bytes, trying again (%i of %i).",
                          transfer.received, tries + 1, kDownloadTries);
+            transfer.lost = true;
+            PostMessageW(job->dialog, WM_DOWNLOAD_RETRYING, tries + 1, 0);
             if (!PauseUnlessCancelled(job, PauseBeforeTry(tries + 1, job->pauseUnit)))
                 continue;
             LogStepEnd(kHttpCancelled);
@@ -160,4 +182,13 @@ StreamEnd StreamInstaller(DownloadJob* job)
         LogDownloadFailed();
         return end == kTryCancelled ? kStreamCancelled : kStreamFailed;
     }
+}
+
+StreamEnd StreamInstaller(DownloadJob* job)
+{
+    // One session for every try: a proxy's sign-in lasts as long as it.
+    HINTERNET session = OpenHttpSession(job->silence);
+    StreamEnd end = session ? StreamInSession(job, session) : kStreamFailed;
+    CloseHttpSession(session);
+    return end;
 }

@@ -32,8 +32,8 @@ bool MakeInstallerFile(DownloadJob* job)
     bool known = ReadFileIdentity(job->partialFile, &job->identity);
     CloseHandle(job->partialFile);
     job->partialFile = INVALID_HANDLE_VALUE;
-    // An earlier installer that cannot be replaced fails the rename: a file
-    // in the way that cannot be removed is a failed write.
+    // The staging folder was emptied of an earlier run's installer; anything
+    // in the way that cannot be replaced fails the rename, a failed write.
     if (known && MoveFileExW(job->partialPath, job->installerPath, MOVEFILE_REPLACE_EXISTING))
         return true;
     DeleteFileW(job->partialPath);

@@ -1,5 +1,5 @@
 // The partial file that the download is written into, and how it becomes
-// the installer: only when it is whole, by a rename over an earlier one.
+// the installer: only when it is whole, by a rename.
 #pragma once
 
 #include "download/download_job.h"
@@ -11,8 +11,8 @@ bool AppendToPartialFile(DownloadJob* job, const BYTE* data, DWORD count);
 bool EmptyPartialFile(DownloadJob* job);
 
 // Makes the whole partial file the installer: records its identity, closes
-// it and renames it over an earlier installer. False when that fails, and
-// then the partial file is gone.
+// it and renames it to the installer's name. False when that fails, and then
+// the partial file is gone.
 bool MakeInstallerFile(DownloadJob* job);
 
 // Reads a file's identity from its handle.

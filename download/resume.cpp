@@ -8,7 +8,9 @@ void ChooseValidator(const HttpResponse& response, WCHAR (&validator)[kHeaderCha
     const WCHAR* chosen = L"";
     if (response.etag[0] != L'\0' && wcsncmp(response.etag, L"W/", 2) != 0)
         chosen = response.etag;
-    else if (response.lastModified[0] != L'\0')
+    else if (response.lastModified[0] != L'\0' && response.lastModifiedTime != 0 &&
+             response.dateTime >= response.lastModifiedTime &&
+             response.dateTime - response.lastModifiedTime >= kStrongDateAge)
         chosen = response.lastModified;
     CopyText(validator, chosen);
 }
@@ -24,12 +26,22 @@ bool ParseContentRange(const WCHAR* text, DWORD* first, DWORD* last, DWORD* tota
     return *first <= *last && *last < *total;
 }
 
-RetryAnswer JudgeRetryAnswer(const HttpResponse& response, DWORD asked, DWORD total)
+// A header the file's first response named must be named alike, when named.
+static bool Differs(const WCHAR* first, const WCHAR* rest, bool mustName)
+{
+    return first[0] != L'\0' && (mustName || rest[0] != L'\0') && wcscmp(first, rest) != 0;
+}
+
+RetryAnswer JudgeRetryAnswer(const HttpResponse& response, DWORD asked, DWORD total,
+                             const HttpResponse& began)
 {
     if (response.status == 200)
         return kStartOver;
     if (response.status != 206 || asked == 0)
         return kGiveUp;
+    if (Differs(began.etag, response.etag, true) ||
+        Differs(began.lastModified, response.lastModified, false))
+        return kRefetchWhole;
     DWORD first, last, size;
     if (!ParseContentRange(response.contentRange, &first, &last, &size))
         return kGiveUp;

@@ -33,9 +33,16 @@ InstallStep StepAfterDownload(bool cancelledByUser, bool saved)
 static void Download(DownloadJob& job)
 {
     job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!job.cancel)
+    job.signedIn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!job.cancel || !job.signedIn) {
+        if (job.cancel)
+            CloseHandle(job.cancel);
+        if (job.signedIn)
+            CloseHandle(job.signedIn);
         return;
-    ProgressDialog dialog = {&job, nullptr, nullptr, nullptr};
+    }
+    ProgressDialog dialog = {};
+    dialog.job = &job;
     INT_PTR shown = DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
                                     ProgressDialogProc, reinterpret_cast<LPARAM>(&dialog));
     if (job.worker) {
@@ -48,7 +55,9 @@ static void Download(DownloadJob& job)
     if (shown == -1)
         job.saved = false;
     CloseHandle(job.cancel);
+    CloseHandle(job.signedIn);
     job.cancel = nullptr;
+    job.signedIn = nullptr;
 }
 
 void RunInstallMode()
@@ -72,7 +81,8 @@ void RunInstallMode()
 
     InstallStep step = StepAfterDownload(job.cancelledByUser, job.saved);
     bool started = step == kStartInstaller &&
-                   StartVerifiedInstaller(job.installerPath, staging.folder, job.identity);
+                   StartVerifiedInstaller(job.installerPath, staging.folder,
+                                          staging.levels[kStagingLevels - 1], job.identity);
     ReleaseStagingFolder(&staging);
     if (started)
         return;  // the installer is not waited for

@@ -12,8 +12,15 @@
 #include <softpub.h>
 #include <wchar.h>
 
-const WCHAR kMakerPublisherOrganization[] = L"Corvid Software";
-const WCHAR kMakerPublisherCommonName[] = L"Corvid Software";
+const MakerName kMakerNames[] = {
+    {{L"NZ", L"Canterbury", L"Christchurch", L"Corvid Software", L"Corvid Software"}},
+};
+const int kMakerNameCount = ARRAYSIZE(kMakerNames);
+
+// The subject attributes read, in the order of SubjectField.
+static const char* const kFieldOids[kSubjectFields] = {
+    szOID_COUNTRY_NAME, szOID_STATE_OR_PROVINCE_NAME, szOID_LOCALITY_NAME, szOID_ORGANIZATION_NAME,
+    szOID_COMMON_NAME};
 
 static const GUID kVerifyAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 
@@ -24,10 +31,12 @@ struct TrustApi {
     decltype(&::WTHelperProvDataFromStateData) WTHelperProvDataFromStateData;
     decltype(&::WTHelperGetProvSignerFromChain) WTHelperGetProvSignerFromChain;
     decltype(&::CertGetNameStringW) CertGetNameStringW;
+    decltype(&::CertNameToStrW) CertNameToStrW;
+    decltype(&::CertGetCertificateContextProperty) CertGetCertificateContextProperty;
 };
 
-// A name read whole and equal to the maker's.
-static bool IsMakerName(const WCHAR* name, DWORD count, const WCHAR* maker)
+// A field read whole and equal to the maker's.
+static bool IsMakerField(const WCHAR* name, DWORD count, const WCHAR* maker)
 {
     // The count includes the terminator; a full buffer may mean a cut value.
     if (count < 2 || count >= kNameChars || name[count - 1] != L'\0' || wcslen(name) != count - 1)
@@ -39,33 +48,49 @@ InstallerTrust JudgeInstallerTrust(const TrustReadings& readings)
 {
     if (readings.status != ERROR_SUCCESS)
         return kTrustBadSignature;
-    if (!IsMakerName(readings.organization, readings.organizationCount,
-                     kMakerPublisherOrganization) ||
-        !IsMakerName(readings.commonName, readings.commonNameCount, kMakerPublisherCommonName))
-        return kTrustOtherPublisher;
-    return kTrustStart;
+    for (int n = 0; n < kMakerNameCount; ++n) {
+        int field = 0;
+        while (field < kSubjectFields &&
+               IsMakerField(readings.fields[field], readings.counts[field],
+                            kMakerNames[n].fields[field]))
+            ++field;
+        if (field == kSubjectFields)
+            return kTrustStart;
+    }
+    return kTrustOtherPublisher;
 }
 
 bool IsDownloadedFile(const FileIdentity& expected, const FileIdentity& held,
-                      const WCHAR* finalPath, const WCHAR* path)
+                      const WCHAR* finalPath, const WCHAR* folderFinalPath, const WCHAR* name)
 {
     if (expected.volume != held.volume || expected.indexHigh != held.indexHigh ||
         expected.indexLow != held.indexLow)
         return false;
     if (!finalPath)
         return true;  // a system that cannot tell: the identity has to do
-    // "\\\\?\\C:\\..." names a local path; anything else is not the path given.
-    if (wcsncmp(finalPath, L"\\\\?\\", 4) != 0 || wcsncmp(finalPath + 4, L"UNC\\", 4) == 0)
+    // "\\\\?\\C:\\..." names a local path; anything else is not the folder's.
+    size_t folder = wcslen(folderFinalPath);
+    if (wcsncmp(finalPath, L"\\\\?\\", 4) != 0 || wcsncmp(finalPath + 4, L"UNC\\", 4) == 0 ||
+        _wcsnicmp(finalPath, folderFinalPath, folder) != 0 || finalPath[folder] != L'\\')
         return false;
-    return _wcsicmp(finalPath + 4, path) == 0;
+    return _wcsicmp(finalPath + folder + 1, name) == 0;
 }
 
 typedef DWORD(WINAPI* FinalPathFn)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 
-// Checks that the held file is the one downloaded, at the path to be started.
-// Where the system tells a handle's final path (Windows Vista and later), a
-// path it cannot tell refuses the file.
-static bool HoldsDownloadedFile(HANDLE file, const WCHAR* path, const FileIdentity& downloaded)
+// A handle's final path, as FILE_NAME_NORMALIZED gives it; false when it
+// cannot be read whole.
+static bool ReadFinalPath(FinalPathFn finalPathOf, HANDLE handle, WCHAR (&path)[MAX_PATH + 8])
+{
+    DWORD length = finalPathOf(handle, path, MAX_PATH + 8, FILE_NAME_NORMALIZED);
+    return length != 0 && length < MAX_PATH + 8;
+}
+
+// Checks that the held file is the one downloaded, in the held folder. Where
+// the system tells a handle's final path (Windows Vista and later), a path
+// it cannot tell refuses the file.
+static bool HoldsDownloadedFile(HANDLE file, const WCHAR* path, HANDLE folder,
+                                const FileIdentity& downloaded)
 {
     FileIdentity held;
     if (!ReadFileIdentity(file, &held))
@@ -73,25 +98,39 @@ static bool HoldsDownloadedFile(HANDLE file, const WCHAR* path, const FileIdenti
     FinalPathFn finalPathOf = reinterpret_cast<FinalPathFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (!finalPathOf)
-        return IsDownloadedFile(downloaded, held, nullptr, path);
+        return IsDownloadedFile(downloaded, held, nullptr, nullptr, nullptr);
     WCHAR finalPath[MAX_PATH + 8];
-    DWORD length = finalPathOf(file, finalPath, MAX_PATH + 8, FILE_NAME_NORMALIZED);
-    return length != 0 && length < MAX_PATH + 8 &&
-           IsDownloadedFile(downloaded, held, finalPath, path);
+    WCHAR folderPath[MAX_PATH + 8];
+    const WCHAR* name = wcsrchr(path, L'\\');
+    return name && ReadFinalPath(finalPathOf, file, finalPath) &&
+           ReadFinalPath(finalPathOf, folder, folderPath) &&
+           IsDownloadedFile(downloaded, held, finalPath, folderPath, name + 1);
 }
 
-// Reads one attribute of the certificate's subject into name; answers the
-// count CertGetNameStringW gave.
-static DWORD ReadSubjectAttribute(const TrustApi& api, PCCERT_CONTEXT certificate, const char* oid,
-                                  WCHAR (&name)[kNameChars])
+// Writes who signed: the certificate's subject and issuer as X.500 names,
+// and its SHA-1 thumbprint.
+static void LogSigner(const TrustApi& api, PCCERT_CONTEXT certificate)
 {
-    name[0] = L'\0';
-    return api.CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(oid), name,
-                                  kNameChars);
+    WCHAR subject[256];
+    WCHAR issuer[256];
+    api.CertNameToStrW(X509_ASN_ENCODING, &certificate->pCertInfo->Subject, CERT_X500_NAME_STR,
+                       subject, ARRAYSIZE(subject));
+    api.CertNameToStrW(X509_ASN_ENCODING, &certificate->pCertInfo->Issuer, CERT_X500_NAME_STR,
+                       issuer, ARRAYSIZE(issuer));
+    BYTE hash[20];
+    DWORD size = sizeof(hash);
+    WCHAR thumbprint[2 * sizeof(hash) + 1] = L"";
+    if (api.CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size) &&
+        size == sizeof(hash)) {
+        for (DWORD i = 0; i < size; ++i)
+            wsprintfW(thumbprint + 2 * i, L"%02X", hash[i]);
+    }
+    DebugLog(L"RookMini: Installer signed by '%s', issued by '%s', thumbprint %s", subject, issuer,
+             thumbprint);
 }
 
-// Verifies the open file's signature through its handle and, when it holds,
-// reads the signer's organisation and common name.
+// Verifies the open file's signature through its handle and reads the
+// signer's subject fields, writing who the signer is.
 static void VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
                            TrustReadings& readings)
 {
@@ -118,7 +157,9 @@ static void VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
     GUID* action = const_cast<GUID*>(&kVerifyAction);
     readings.status = api.WinVerifyTrust(nullptr, action, &trust);
 
-    if (readings.status == ERROR_SUCCESS) {
+    // The signer is read, and named, whatever the verdict: the fields count
+    // only with a valid signature.
+    if (trust.hWVTStateData) {
         CRYPT_PROVIDER_DATA* provider = api.WTHelperProvDataFromStateData(trust.hWVTStateData);
         CRYPT_PROVIDER_SGNR* signer =
             provider ? api.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
@@ -127,10 +168,13 @@ static void VerifyHeldFile(const TrustApi& api, const WCHAR* path, HANDLE file,
         if (signer && signer->csCertChain > 0 && signer->pasCertChain)
             certificate = signer->pasCertChain[0].pCert;
         if (certificate) {
-            readings.organizationCount = ReadSubjectAttribute(
-                api, certificate, szOID_ORGANIZATION_NAME, readings.organization);
-            readings.commonNameCount =
-                ReadSubjectAttribute(api, certificate, szOID_COMMON_NAME, readings.commonName);
+            LogSigner(api, certificate);
+            for (int field = 0; field < kSubjectFields; ++field) {
+                readings.fields[field][0] = L'\0';
+                readings.counts[field] = api.CertGetNameStringW(
+                    certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(kFieldOids[field]),
+                    readings.fields[field], kNameChars);
+            }
         }
     }
 
@@ -149,10 +193,14 @@ static bool LoadTrust(TrustApi* api)
                         api->WTHelperProvDataFromStateData) &&
            BindFunction(wintrust, "WTHelperGetProvSignerFromChain",
                         api->WTHelperGetProvSignerFromChain) &&
-           BindFunction(crypt32, "CertGetNameStringW", api->CertGetNameStringW);
+           BindFunction(crypt32, "CertGetNameStringW", api->CertGetNameStringW) &&
+           BindFunction(crypt32, "CertNameToStrW", api->CertNameToStrW) &&
+           BindFunction(crypt32, "CertGetCertificateContextProperty",
+                        api->CertGetCertificateContextProperty);
 }
 
-bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder, const FileIdentity& downloaded)
+bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder, HANDLE heldFolder,
+                            const FileIdentity& downloaded)
 {
     // Shared for reading only: while this handle is open nobody can write,
     // rename or delete the file, yet the shell can still open it to start it.
@@ -163,7 +211,7 @@ bool StartVerifiedInstaller(const WCHAR* path, const WCHAR* folder, const FileId
         DebugLog(L"RookMini: Installer not started, it cannot be opened. Error: %u", error);
         return false;
     }
-    if (!HoldsDownloadedFile(file, path, downloaded)) {
+    if (!HoldsDownloadedFile(file, path, heldFolder, downloaded)) {
         DebugLog(L"RookMini: Installer not started, it is not the file downloaded.");
         CloseHandle(file);
         return false;

@@ -17,62 +17,6 @@ static const WCHAR kInstallerName[] = L"meridian_setupfull.exe";
 static const WCHAR kPartialName[] = L"meridian_setupfull.partial";
 static const int kFreshNameAttempts = 16;
 
-// SIDs by their authority and sub-authorities, as Windows 2000 builds them.
-static bool MakeSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE], const DWORD* parts, BYTE count)
-{
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    if (GetSidLengthRequired(count) > SECURITY_MAX_SID_SIZE || !InitializeSid(sid, &nt, count))
-        return false;
-    for (BYTE i = 0; i < count; ++i)
-        *GetSidSubAuthority(sid, i) = parts[i];
-    return true;
-}
-
-bool BuildPrivateSecurity(PrivateSecurity* security, PSID user)
-{
-    static const DWORD kAdministrators[] = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS};
-    static const DWORD kSystem[] = {SECURITY_LOCAL_SYSTEM_RID};
-    static const DWORD kTrustedInstaller[] = {80,         956008885,  3418522649,
-                                              1831038044, 1853292631, 2271478464};
-    if (!CopySid(SECURITY_MAX_SID_SIZE, security->user, user) ||
-        !MakeSid(security->administrators, kAdministrators, 2) ||
-        !MakeSid(security->system, kSystem, 1) ||
-        !MakeSid(security->trustedInstaller, kTrustedInstaller, 6))
-        return false;
-
-    PACL acl = reinterpret_cast<PACL>(security->acl);
-    if (!InitializeAcl(acl, sizeof(security->acl), ACL_REVISION))
-        return false;
-    BYTE* const granted[] = {security->user, security->administrators, security->system};
-    for (BYTE* sid : granted) {
-        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                   FILE_ALL_ACCESS, sid))
-            return false;
-    }
-    return InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-           SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) &&
-           SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED,
-                                        SE_DACL_PROTECTED);
-}
-
-bool IsTrustedFolder(const FolderFacts& facts, const PrivateSecurity& security)
-{
-    const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
-    if (facts.pathAttributes == INVALID_FILE_ATTRIBUTES ||
-        !(facts.pathAttributes & FILE_ATTRIBUTE_DIRECTORY) || (facts.pathAttributes & link) ||
-        !facts.opened || !(facts.heldAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (facts.heldAttributes & link) || !facts.ownerRead)
-        return false;
-    PSID owner = const_cast<BYTE*>(facts.owner);
-    const BYTE* const trusted[] = {security.user, security.administrators, security.system,
-                                   security.trustedInstaller};
-    for (const BYTE* sid : trusted) {
-        if (EqualSid(owner, const_cast<BYTE*>(sid)))
-            return true;
-    }
-    return false;
-}
-
 bool IsStagingEntry(const WCHAR* name, DWORD attributes)
 {
     if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0)
@@ -80,32 +24,6 @@ bool IsStagingEntry(const WCHAR* name, DWORD attributes)
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
     return _wcsicmp(name, kInstallerName) == 0 || _wcsicmp(name, kPartialName) == 0;
-}
-
-// Opens a level without following a link and without delete sharing, so
-// that it cannot be renamed, removed or swapped while held, and reads what
-// the decision needs.
-static HANDLE HoldFolder(const WCHAR* path, DWORD access, FolderFacts* facts)
-{
-    ZeroMemory(facts, sizeof(*facts));
-    facts->pathAttributes = GetFileAttributesW(path);
-    HANDLE folder = CreateFileW(path, access | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return folder;
-    facts->opened = true;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(folder, &information))
-        facts->heldAttributes = information.dwFileAttributes;
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
-        owner)
-        facts->ownerRead = CopySid(SECURITY_MAX_SID_SIZE, facts->owner, owner) != FALSE;
-    LocalFree(descriptor);
-    return folder;
 }
 
 // Whether the folder holds nothing but our own files.
@@ -118,17 +36,21 @@ static bool HoldsOnlyStagingEntries(const WCHAR* folder)
     HANDLE find = FindFirstFileW(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE)
         return false;
+    // Only the end of the list says that the whole folder was seen.
     bool only = true;
     do {
         only = IsStagingEntry(entry.cFileName, entry.dwFileAttributes);
     } while (only && FindNextFileW(find, &entry));
+    only = only && GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(find);
     return only;
 }
 
 // Makes the held last level private, checks what it holds, and creates the
-// partial file in it: a partial file of an earlier run goes first, and a
-// name that cannot be had makes the folder unusable.
+// partial file in it. The files of an earlier run go first: one that cannot
+// be removed (read-only, or held open by someone else) would block the
+// download for good, so it makes the folder unusable, as does a name that
+// cannot be had.
 static bool TakeFinalLevel(StagingFolder* staging, PrivateSecurity& security, HANDLE folder)
 {
     if (SetSecurityInfo(folder, SE_FILE_OBJECT,
@@ -141,7 +63,11 @@ static bool TakeFinalLevel(StagingFolder* staging, PrivateSecurity& security, HA
         !CopyText(staging->partial, staging->folder) || !AppendPath(staging->partial, L"\\") ||
         !AppendPath(staging->partial, kPartialName))
         return false;
-    DeleteFileW(staging->partial);
+    const WCHAR* const earlier[] = {staging->installer, staging->partial};
+    for (const WCHAR* file : earlier) {
+        if (!DeleteFileW(file) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            return false;
+    }
     staging->partialFile =
         CreateFileW(staging->partial, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -163,9 +89,9 @@ static bool TakeMachineFolder(StagingFolder* staging, PrivateSecurity& security,
             return false;
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
         CreateDirectoryW(path, last ? &attributes : nullptr);
-        FolderFacts facts;
-        staging->levels[i] = HoldFolder(path, last ? WRITE_DAC : 0, &facts);
-        if (!IsTrustedFolder(facts, security))
+        LevelFacts facts;
+        staging->levels[i] = HoldLevel(path, last ? WRITE_DAC : 0, &facts);
+        if (!IsTrustedLevel(facts, security, true))
             return false;
     }
     return TakeFinalLevel(staging, security, staging->levels[kStagingLevels - 1]);
@@ -191,32 +117,15 @@ static bool TakeFreshFolder(StagingFolder* staging, PrivateSecurity& security)
             return false;
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &security.descriptor, FALSE};
         if (CreateDirectoryW(staging->folder, &attributes)) {
-            FolderFacts facts;
+            LevelFacts facts;
             HANDLE& held = staging->levels[kStagingLevels - 1];
-            held = HoldFolder(staging->folder, WRITE_DAC, &facts);
-            return IsTrustedFolder(facts, security) && TakeFinalLevel(staging, security, held);
+            held = HoldLevel(staging->folder, WRITE_DAC, &facts);
+            return IsTrustedLevel(facts, security, true) && TakeFinalLevel(staging, security, held);
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
     return false;
-}
-
-// The user the process runs as, from its token.
-static bool ReadCurrentUser(BYTE (&sid)[SECURITY_MAX_SID_SIZE])
-{
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } buffer;
-    DWORD size = 0;
-    bool read = GetTokenInformation(token, TokenUser, &buffer, sizeof(buffer), &size) &&
-                CopySid(SECURITY_MAX_SID_SIZE, sid, buffer.user.User.Sid);
-    CloseHandle(token);
-    return read;
 }
 
 static void Empty(StagingFolder* staging)
@@ -232,9 +141,8 @@ static void Empty(StagingFolder* staging)
 bool PrepareStagingFolderIn(const WCHAR* appData, StagingFolder* staging)
 {
     Empty(staging);
-    BYTE user[SECURITY_MAX_SID_SIZE];
     PrivateSecurity security;
-    if (!ReadCurrentUser(user) || !BuildPrivateSecurity(&security, user))
+    if (!BuildUserSecurity(&security))
         return false;
     if (appData[0] != L'\0' && TakeMachineFolder(staging, security, appData))
         return true;

@@ -7,9 +7,7 @@
 // temporary folder serves instead.
 #pragma once
 
-#include "base/rookmini.h"
-
-#include <aclapi.h>
+#include "launcher/level_trust.h"
 
 // The levels under the machine-wide application-data folder.
 const int kStagingLevels = 4;
@@ -21,35 +19,6 @@ struct StagingFolder {
     HANDLE levels[kStagingLevels];  // the folder and the levels above it, held
     HANDLE partialFile;             // created new, shared with nobody for writing
 };
-
-// A protected DACL (nothing inherited from above) that gives full control,
-// inherited by what is created inside, to the current user, the
-// Administrators and SYSTEM, and to nobody else; and the owners trusted.
-struct PrivateSecurity {
-    SECURITY_DESCRIPTOR descriptor;
-    BYTE acl[256];
-    BYTE user[SECURITY_MAX_SID_SIZE];
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    BYTE system[SECURITY_MAX_SID_SIZE];
-    BYTE trustedInstaller[SECURITY_MAX_SID_SIZE];
-};
-
-// Builds it for the given user; false when it cannot be built.
-bool BuildPrivateSecurity(PrivateSecurity* security, PSID user);
-
-// What was read of one level of the folder's path.
-struct FolderFacts {
-    DWORD pathAttributes;  // of the path, as a link shows itself
-    bool opened;           // opened without following a link
-    DWORD heldAttributes;  // of what was opened
-    bool ownerRead;
-    BYTE owner[SECURITY_MAX_SID_SIZE];
-};
-
-// Whether a level can be trusted: a real folder, not a link by its path nor
-// by its handle, whose owner is the user, the Administrators, SYSTEM or
-// TrustedInstaller (an owner can always change the DACL back).
-bool IsTrustedFolder(const FolderFacts& facts, const PrivateSecurity& security);
 
 // Whether an entry found in an existing staging folder may stay: only an
 // installer or a partial download of an earlier run, as plain files. Anything

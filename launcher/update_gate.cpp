@@ -15,7 +15,8 @@
 
 static const WCHAR kRegistryKey[] = L"SOFTWARE\\Ironbark\\ComponentManager";
 static const WCHAR kRegistryValue[] = L"MeridianVersion";
-static const WCHAR kIniTail[] = L"\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
+static const WCHAR* const kIniLevelNames[kIniLevels] = {L"\\Ironbark", L"\\Meridian",
+                                                        L"\\InstalledXML", L"\\meridian_main.ini"};
 static const char kManifestKey[] = "Minimum Supported Meridian Version: ";
 static const WCHAR kTaskKill[] = L"\\system32\\taskkill.exe";
 static const WCHAR* const kTaskKillParameters[] = {
@@ -99,6 +100,45 @@ UpdateVerdict DecideUpdate(int installed, int minimum, DWORD startTick, DWORD no
     return verdict;
 }
 
+IniChain JudgeIniChain(const LevelFacts (&levels)[kIniLevels], const PrivateSecurity& security)
+{
+    for (const LevelFacts& level : levels) {
+        if (level.pathAttributes == INVALID_FILE_ATTRIBUTES)
+            return kIniAbsent;
+    }
+    for (int i = 0; i < kIniLevels; ++i) {
+        if (!IsTrustedLevel(levels[i], security, i < kIniLevels - 1))
+            return kIniUntrusted;
+    }
+    return kIniTrusted;
+}
+
+// Reads the version from the platform client's INI file while its levels
+// are held (so that none can be swapped between the check and the read),
+// when the chain is trusted; leaves the value empty otherwise.
+static void ReadIniVersion(WCHAR (&value)[200])
+{
+    WCHAR path[MAX_PATH] = L"";
+    PrivateSecurity security;
+    SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, TRUE);
+    if (path[0] == L'\0' || !BuildUserSecurity(&security))
+        return;
+    LevelFacts levels[kIniLevels] = {};
+    HANDLE held[kIniLevels];
+    int opened = 0;
+    for (; opened < kIniLevels && AppendPath(path, kIniLevelNames[opened]); ++opened)
+        held[opened] = HoldLevel(path, 0, &levels[opened]);
+    IniChain chain = opened == kIniLevels ? JudgeIniChain(levels, security) : kIniAbsent;
+    if (chain == kIniTrusted)
+        GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value, 200, path);
+    else if (chain == kIniUntrusted)
+        DebugLog(L"RookMini: Version file not trusted, ignored: %s", path);
+    while (opened > 0) {
+        if (held[--opened] != INVALID_HANDLE_VALUE)
+            CloseHandle(held[opened]);
+    }
+}
+
 int ProbeInstalledVersion()
 {
     int version = kVersionNotRead;
@@ -116,12 +156,8 @@ int ProbeInstalledVersion()
         return version;
     }
 
-    WCHAR iniPath[MAX_PATH] = L"";
     WCHAR value[200] = L"";
-    SHGetSpecialFolderPathW(nullptr, iniPath, CSIDL_COMMON_APPDATA, TRUE);
-    if (iniPath[0] != L'\0' && AppendPath(iniPath, kIniTail))
-        GetPrivateProfileStringW(L"ApplicationInformation", L"Version", L"", value,
-                                 sizeof(value) / sizeof(value[0]), iniPath);
+    ReadIniVersion(value);
     if (value[0] == L'\0')
         return 0;
     version = BuildFromIniVersion(value);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/rookmini.h"
+#include "launcher/level_trust.h"
 
 // The probe's "not read" value of the registry reading.
 const int kVersionNotRead = -100;
@@ -42,8 +43,23 @@ struct UpdateVerdict {
 // across the count's wrap.
 UpdateVerdict DecideUpdate(int installed, int minimum, DWORD startTick, DWORD now);
 
+// The levels under the machine-wide application-data folder down to the
+// platform client's INI file: three folders, then the file.
+const int kIniLevels = 4;
+
+enum IniChain {
+    kIniAbsent,     // a level does not exist: no INI file
+    kIniTrusted,    // every level is a trusted one: the file may be read
+    kIniUntrusted,  // a level someone else may have made: as if absent
+};
+
+// Whether the INI file may be read. Anyone may create folders and files
+// under the application-data folder, so the file is believed only when it
+// and every folder above it are real, not links, with a trusted owner.
+IniChain JudgeIniChain(const LevelFacts (&levels)[kIniLevels], const PrivateSecurity& security);
+
 // The installed build: the registry value, else the platform client's INI
-// file, else 0.
+// file when its chain is trusted, else 0.
 int ProbeInstalledVersion();
 
 // Reads the installed build and the manifest's minimum, and acts on the

@@ -1,12 +1,15 @@
 // The download progress dialog. It starts the download worker when it opens,
-// paints its tiled background, moves its bar as the worker reports, turns
-// Cancel (or Esc, Enter or a close request) into a cancel of the download
-// without closing, and ends only when its worker has finished, so that
-// install mode never looks at a file that is still being written. A worker
-// message posted by anyone else before the worker has finished changes
-// nothing.
+// paints its tiled background, moves its bar as the worker reports, says
+// when the connection was lost and a try is about to be made, shows the
+// proxy's sign-in prompt for the worker, turns Cancel (or Esc, Enter or a
+// close request) into a cancel of the download without closing, and ends
+// only when its worker has finished, so that install mode never looks at a
+// file that is still being written. A worker message posted by anyone else
+// before the worker has finished changes nothing.
 #include "ui/progress_dialog.h"
 
+#include "download/proxy_sign_in.h"
+#include "download/resume.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -14,6 +17,12 @@
 static ProgressDialog* StateOf(HWND dialog)
 {
     return reinterpret_cast<ProgressDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+// The dialog's one line of text, found by what it is: its only static control.
+static HWND Line(HWND dialog)
+{
+    return FindWindowExW(dialog, nullptr, L"Static", nullptr);
 }
 
 static void OnInitDialog(HWND dialog, ProgressDialog* state)
@@ -37,6 +46,7 @@ static void OnInitDialog(HWND dialog, ProgressDialog* state)
 
     state->background = static_cast<HBITMAP>(LoadImageW(
         g_hInstance, MAKEINTRESOURCEW(IDB_DIALOG_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    GetWindowTextW(Line(dialog), state->downloading, kLineChars);
 
     // Install mode waits for the worker once the dialog has ended. If it
     // cannot be started, nothing else would ever end the dialog, so the
@@ -108,6 +118,31 @@ static void OnProgress(HWND dialog, DWORD received, DWORD total)
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+void ChooseLine(int tryNumber, const WCHAR* downloading, WCHAR (&line)[kLineChars])
+{
+    if (tryNumber == 0)
+        CopyText(line, downloading);
+    else
+        wsprintfW(line, L"Connection lost, trying again (%d of %d)...", tryNumber, kDownloadTries);
+}
+
+// Shows the proxy's sign-in prompt for the worker, unless the download was
+// cancelled meanwhile, and hands the answer back.
+static void OnSignIn(HWND dialog, ProgressDialog* state)
+{
+    DownloadJob* job = state->job;
+    DWORD answer = ERROR_CANCELLED;
+    if (WaitForSingleObject(job->cancel, 0) != WAIT_OBJECT_0) {
+        // While the prompt it owns is open, the dialog's Cancel waits: the
+        // worker holds the request the prompt works on.
+        state->prompting = true;
+        answer = PromptProxySignIn(dialog, job->signInRequest);
+        state->prompting = false;
+    }
+    job->signInAnswer = answer;
+    SetEvent(job->signedIn);
+}
+
 static void OnDestroy(ProgressDialog* state)
 {
     if (!state)
@@ -141,7 +176,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         // turns into IDCANCEL) stop the download; the dialog stays open
         // until the worker has finished.
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            if (ProgressDialog* state = StateOf(dialog)) {
+            ProgressDialog* state = StateOf(dialog);
+            if (state && !state->prompting) {
                 state->job->cancelledByUser = true;
                 SetEvent(state->job->cancel);
             }
@@ -149,6 +185,17 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         return FALSE;
     case WM_DOWNLOAD_PROGRESS:
         OnProgress(dialog, static_cast<DWORD>(wParam), static_cast<DWORD>(lParam));
+        return FALSE;
+    case WM_DOWNLOAD_RETRYING:
+        if (ProgressDialog* state = StateOf(dialog)) {
+            WCHAR line[kLineChars];
+            ChooseLine(static_cast<int>(wParam), state->downloading, line);
+            SetWindowTextW(Line(dialog), line);
+        }
+        return FALSE;
+    case WM_DOWNLOAD_SIGN_IN:
+        if (ProgressDialog* state = StateOf(dialog))
+            OnSignIn(dialog, state);
         return FALSE;
     case WM_DOWNLOAD_FAILED:
     case WM_DOWNLOAD_DONE:

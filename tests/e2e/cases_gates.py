@@ -58,14 +58,16 @@ def shell_calls(r, file):
 
 def started_natively(r, name, verb, tail, other):
     # Started by its path in the native system folder, never by a bare name
-    # that would find the copy planted beside the launcher; with no folder,
-    # shown normally (1). The 32-bit release switches WOW64 file redirection
-    # off for it, so a copy in syswow64 is not reached.
+    # that would find the copy planted beside the launcher, and in that
+    # folder, never in the launcher's; shown normally (1). The 32-bit release
+    # switches WOW64 file redirection off for it, so a copy in syswow64 is
+    # not reached.
     native = SYSTEM32 + name
-    assert shell_calls(r, native) == [(verb, tail, None, 1)], 'shell calls: %s' % r.shell
+    folder = SYSTEM32.rstrip('\\')
+    assert shell_calls(r, native) == [(verb, tail, folder, 1)], 'shell calls: %s' % r.shell
     starts = r.started(name)
-    assert [(s['path'].lower(), s['tail']) for s in starts] == [(native.lower(), tail)], \
-        '%s starts: %s' % (name, r.starts)
+    assert [(s['path'].lower(), s['tail'], s['cwd'].rstrip('\\').lower()) for s in starts] == \
+        [(native.lower(), tail, folder.lower())], '%s starts: %s' % (name, r.starts)
     assert not r.started(other), '%s started too: %s' % (other, r.started(other))
     assert not r.started('browser.exe'), 'browser started'
     app_started(r)

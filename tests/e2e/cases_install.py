@@ -3,6 +3,7 @@ saved installer compared byte for byte with what was served (the installer is
 the stand-in itself, so its elevated start is recorded), Cancel and Esc in
 the middle of a transfer, a failed and a cut-short download, a second
 launcher while the dialog is open, and "/DoUpdate" with the App installed."""
+import os
 import time
 
 import signing
@@ -155,7 +156,7 @@ def after_cancel(r):
     """However silent the host, the download ends within 2 s of Cancel, and
     the question follows within a few seconds (closing a dialog takes Wine
     about 2 s)."""
-    asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.',
+    asked(CANCELLED, None, True, 'RookMini: Download canceled.',
           'RookMini: No download data')(r)
     cancel = [a for a in r.actions if a['do'] == 'press:Cancel']
     assert cancel and cancel[0]['ok'], r.actions
@@ -182,6 +183,18 @@ def refused_stranger(r):
           'RookMini: Installer not started, its publisher is not the maker.')(r)
 
 
+def refused_namesake(r):
+    """Saved whole, signed by a company of the maker's name in another
+    country: refused like any other publisher, the signer named."""
+    asked(FAILED, r.served, False,
+          'RookMini: Installer not started, its publisher is not the maker.')(r)
+    named = [line for line in r.debug if line.startswith('RookMini: Installer signed by ')]
+    assert len(named) == 1, r.rig_lines()
+    assert named[0].startswith("RookMini: Installer signed by 'C=AU, S=Canterbury, "
+                               "L=Christchurch, O=Corvid Software, CN=Corvid Software', "
+                               "issued by '"), named[0]
+
+
 def cut_every_try(r):
     """Five tries, each cut short and started over (no validator), then the
     failure question, well under two minutes; nothing left behind."""
@@ -200,6 +213,26 @@ def write_failed(r):
     """The disk ran out of room: the partial file is gone, nothing started."""
     asked(FAILED, None, False, 'RookMini: File write failed')(r)
     assert 'RookMini: No download data' not in r.debug, r.rig_lines()
+
+
+def read_only_leftover(rig, case):
+    """Before the launcher starts: the earlier installer in the staging
+    folder is read-only (Wine shows a file without write permission so)."""
+    os.chmod(rig.unix(STAGED_INSTALLER), 0o444)
+
+
+def fresh_folder_served(r):
+    """An earlier installer that cannot be removed: the download goes to a
+    fresh private folder, whose installer is started; the leftover stays."""
+    ends_quietly(r)
+    dialog_shown(r)
+    starts = r.started('meridian_setupfull.exe')
+    assert len(starts) == 1 and starts[0]['verb'] == 'runas', r.starts
+    assert '\\RookMini-' in starts[0]['cwd'], starts[0]['cwd']
+    assert r.staged == EARLIER, r.staged
+    moved = 'RookMini: Staging folder %s cannot be made private, using ' % STAGING
+    assert any(line.startswith(moved) for line in r.debug), r.rig_lines()
+    assert not questions(r), 'question asked'
 
 
 def silent_after(sent):
@@ -224,17 +257,23 @@ CASES = [
     Case("a stranger's installer: refused, Yes opens the download in the browser",
          refused_stranger, app='none', routes=held(), during=serve_standin(sample='stranger'),
          actions=[press('Yes', text='problem')]),
+    Case("the maker's name in another country: refused, the signer named", refused_namesake,
+         app='none', routes=held(), during=serve_standin(sample='elsewhere'),
+         actions=[press('No', text='problem')]),
+    Case('a read-only earlier installer: a fresh private folder, the installer started',
+         fresh_folder_served, app='none', files={STAGED_INSTALLER: EARLIER},
+         before=read_only_leftover, routes=held(), during=serve_standin()),
     Case('a host that cuts every try: the failure question after the fifth', cut_every_try,
          app='none', files={STAGED_INSTALLER: EARLIER}, routes=held(), timeout=90,
          during=serve_standin(extra=5000), actions=[press('No', text='problem')]),
     Case('/DoUpdate with the App installed downloads instead of starting it', started_with(),
          app='beside', args='/DoUpdate', routes=held(), during=serve_standin()),
-    Case('Cancel mid-download keeps the earlier file, Yes opens the browser',
-         asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.', 'RookMini: No download data'),
+    Case('Cancel mid-download leaves no installer, Yes opens the browser',
+         asked(CANCELLED, None, True, 'RookMini: Download canceled.', 'RookMini: No download data'),
          app='none', files={STAGED_INSTALLER: EARLIER}, routes=slow(), during=keep_staged,
          actions=[press('Cancel', caption=DIALOG, delay=1500), press('Yes', text='canceled')]),
     Case('Esc mid-download, No opens nothing',
-         asked(CANCELLED, EARLIER, False, 'RookMini: Download canceled.'),
+         asked(CANCELLED, None, False, 'RookMini: Download canceled.'),
          app='none', files={STAGED_INSTALLER: EARLIER}, routes=slow(), during=keep_staged,
          actions=[esc(caption=DIALOG, delay=1500), press('No', text='canceled')]),
     Case('404 removes the earlier file and asks the failure question',

@@ -10,6 +10,7 @@ INI = r'C:\ProgramData\Ironbark\Meridian\InstalledXML\meridian_main.ini'
 TASKKILL = r'C:\windows\system32\taskkill.exe'
 QUESTION = 'A Corvid App update is required.'
 MIN_46 = b'Corvid App version information\r\nMinimum Supported Meridian Version: 46.\r\n'
+INTRANET_MANIFEST = 'http://corvidfiles/update/meridian_version.txt'
 
 
 def installed(build):
@@ -127,6 +128,10 @@ CASES = [
          stay_up=STAY, timeout=70),
     Case('manifest 404', no_update([V45, 'RookMini: 404 Not Found - Version Info']),
          registry=installed(45), routes=manifest(MIN_46, status=404), stay_up=STAY),
+    Case('manifest redirected to an intranet name: never requested, the App runs on',
+         no_update([V45, "RookMini: Redirect refused: '%s'" % INTRANET_MANIFEST]),
+         registry=installed(45), stay_up=STAY,
+         routes=manifest(b'', status=302, headers={'Location': INTRANET_MANIFEST})),
 ]
 
 DEMO = {

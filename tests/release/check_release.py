@@ -62,18 +62,20 @@ WINDOWS_2000_IMPORTS = {
                      "GetSystemDirectoryW", "GetTempPathW", "GetTickCount", "GetVersionExW",
                      "GetWindowsDirectoryW", "LoadLibraryA", "LoadLibraryExW", "LocalFree",
                      "MoveFileExW", "OutputDebugStringW", "ResetEvent", "SetEndOfFile",
-                     "SetEvent", "SetFilePointer", "Sleep", "VirtualAlloc", "VirtualFree",
+                     "SetEvent", "SetFilePointer", "Sleep", "SystemTimeToFileTime",
+                     "VirtualAlloc", "VirtualFree",
                      "WaitForMultipleObjects",
                      "WaitForSingleObject", "WriteFile"},
-    "msvcrt.dll": {"_wcsicmp", "calloc", "free", "malloc", "strchr", "strstr", "wcscmp",
-                   "wcscpy", "wcslen", "wcsncmp", "wcsrchr"},
+    "msvcrt.dll": {"_wcsicmp", "_wcsnicmp", "calloc", "free", "malloc", "strchr", "strstr",
+                   "wcschr", "wcscmp", "wcscpy", "wcslen", "wcsncmp", "wcsrchr"},
     "shell32.dll": {"SHGetSpecialFolderPathW", "ShellExecuteW"},
     "shlwapi.dll": {"StrStrIW"},
     "user32.dll": {"ClientToScreen", "DestroyIcon", "DialogBoxParamW", "EndDialog",
-                   "GetClassLongW", "GetClientRect", "GetCursorPos", "GetDlgItem",
-                   "GetSysColorBrush", "GetWindowLongW", "GetWindowRect", "LoadCursorW",
-                   "LoadImageW", "MessageBoxW", "PostMessageW", "PtInRect", "SendMessageW",
-                   "SetClassLongW", "SetCursor", "SetWindowLongW", "wsprintfW", "wvsprintfW"},
+                   "FindWindowExW", "GetClassLongW", "GetClientRect", "GetCursorPos",
+                   "GetDlgItem", "GetSysColorBrush", "GetWindowLongW", "GetWindowRect",
+                   "GetWindowTextW", "LoadCursorW", "LoadImageW", "MessageBoxW",
+                   "PostMessageW", "PtInRect", "SendMessageW", "SetClassLongW", "SetCursor",
+                   "SetWindowLongW", "SetWindowTextW", "wsprintfW", "wvsprintfW"},
 }
 
 RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 5, 14, 16, 24
@@ -83,9 +85,10 @@ TYPE_NAMES = {RT_BITMAP: "bitmap", RT_ICON: "icon", RT_DIALOG: "dialog",
 LANG_EN_US = 1033
 
 # The release's budget: file bytes outside the resources and any signature.
-SIZE_LIMIT = 32768
+SIZE_LIMIT = 36864
 
 DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA = 0x0040, 0x0100, 0x0020
+TERMINAL_SERVER_AWARE = 0x8000
 RELOCS_STRIPPED = 0x0001  # file header characteristics
 DIR_SECURITY, DIR_BASERELOC = 4, 5
 WIN_CERT_REVISION_2, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
@@ -666,6 +669,7 @@ def inspect(path, arch):
     ins.check("subsystem (2 = Windows GUI)", pe.subsystem, 2)
     flags = ARCH_DLL_FLAGS[arch]
     ins.check("ASLR and NX loader flags", hex(pe.dll_characteristics & flags), hex(flags))
+    ins.check("Terminal Server aware", bool(pe.dll_characteristics & TERMINAL_SERVER_AWARE), True)
     relocations = pe.directory(DIR_BASERELOC)[1]
     ins.check("base relocations present and not stripped",
               (relocations > 0, bool(pe.characteristics & RELOCS_STRIPPED)), (True, False))

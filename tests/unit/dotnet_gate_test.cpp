@@ -199,8 +199,11 @@ TEST(DotNetGate, ReadsTheKeysAsksAndStartsTheFeatureInstaller)
         L"your computer. Do you wish to install it?";
     const std::wstring asked = Line(kQuestion, L".NET Framework Upgrade Required", 0x24);
     const std::wstring requested = Line(kRequested, L".NET Framework Install", MB_OK);
+    // Started in the system folder, which an elevated program searches for
+    // DLLs instead of the launcher's folder.
     const std::wstring dism = L"runas | C:\\windows\\system32\\dism.exe | "
-                              L"/online /enable-feature /featurename:NetFX3 |  | 1";
+                              L"/online /enable-feature /featurename:NetFX3 | "
+                              L"C:\\windows\\system32 | 1";
     struct Case {
         const char* label;
         std::vector<MachineValue> values;

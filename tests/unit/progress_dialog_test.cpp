@@ -177,6 +177,7 @@ TEST(ProgressDialog, TheBarShowsTheBytesOrAMarqueeWhenTheSizeIsUnknown)
     const Case cases[] = {
         {"a size", {{0, 1000}, {400, 1000}}, false, 1000, 400},
         {"the size of the bar's first range", {{40, 100}}, false, 100, 40},
+        {"exactly 2 GiB: scaled alike", {{2147483648u, 2147483648u}}, false, 1073741824, 1073741824},
         {"above 2 GiB: scaled alike", {{3000000000u, 4294967295u}}, false, 2147483647, 1500000000},
         {"no size", {{0, 0}, {5000, 0}}, true, 100, 0},
         {"a size once a resumed download tells it", {{0, 0}, {40000, 100000}}, false, 100000, 40000},
@@ -192,6 +193,32 @@ TEST(ProgressDialog, TheBarShowsTheBytesOrAMarqueeWhenTheSizeIsUnknown)
         EXPECT_EQ(c.limit, static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
         if (!c.marquee)
             EXPECT_EQ(c.position, static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)));
+    }
+}
+
+TEST(ProgressDialog, ItsLineSaysWhenTheConnectionWasLostAndGoesBack)
+{
+    struct Case {
+        const char* label;
+        std::vector<int> tries;  // WM_DOWNLOAD_RETRYING in order
+        std::wstring line;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"as the template has it", {}, L"Downloading, please wait..."},
+        {"lost: the second try about to be made", {2}, L"Connection lost, trying again (2 of 5)..."},
+        {"lost again: the fifth", {2, 0, 5}, L"Connection lost, trying again (5 of 5)..."},
+        {"bytes flow again", {2, 3, 0}, L"Downloading, please wait..."},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Open o;
+        for (int tryNumber : c.tries)
+            SendMessageW(o.dialog, WM_DOWNLOAD_RETRYING, tryNumber, 0);
+        WCHAR line[80] = L"";
+        GetWindowTextW(FindWindowExW(o.dialog, nullptr, L"Static", nullptr), line, 80);
+        EXPECT_EQ(c.line, line);
     }
 }
 

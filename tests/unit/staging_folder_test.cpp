@@ -1,8 +1,9 @@
 // The staging folder: the private DACL, which folder levels and entries can
 // be trusted (by table: Wine keeps no owners and shows no junctions to a
 // handle), and then real folders under a scratch application-data folder:
-// the chain created and held, an earlier run's files, and a stranger's item
-// that sends the download to a fresh private folder.
+// the chain created and held, an earlier run's files removed, and a
+// stranger's item or a file that cannot be removed, which send the download
+// to a fresh private folder.
 #include "launcher/staging_folder.h"
 
 #include <gtest/gtest.h>
@@ -32,9 +33,9 @@ PSID const kUsers = Sid(L"S-1-5-32-545");
 const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 const DWORD kLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-FolderFacts Facts(DWORD pathAttributes, bool opened, DWORD heldAttributes, PSID owner)
+LevelFacts Facts(DWORD pathAttributes, bool opened, DWORD heldAttributes, PSID owner)
 {
-    FolderFacts facts = {pathAttributes, opened, heldAttributes, owner != nullptr, {}};
+    LevelFacts facts = {pathAttributes, opened, heldAttributes, owner != nullptr, {}};
     if (owner)
         CopySid(SECURITY_MAX_SID_SIZE, facts.owner, owner);
     return facts;
@@ -71,7 +72,7 @@ TEST(StagingFolder, TrustsOnlyARealFolderWithATrustedOwner)
     ASSERT_TRUE(BuildPrivateSecurity(&security, kUser));
     struct Case {
         const char* label;
-        FolderFacts facts;
+        LevelFacts facts;
         bool trusted;
     };
     // clang-format off
@@ -93,7 +94,7 @@ TEST(StagingFolder, TrustsOnlyARealFolderWithATrustedOwner)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_EQ(c.trusted, IsTrustedFolder(c.facts, security));
+        EXPECT_EQ(c.trusted, IsTrustedLevel(c.facts, security, true));
     }
 }
 
@@ -156,7 +157,7 @@ struct Scratch {
                     continue;
                 if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                     Remove(folder + L"\\" + name);
-                else
+                else if (SetFileAttributesW((folder + L"\\" + name).c_str(), 0))
                     DeleteFileW((folder + L"\\" + name).c_str());
             } while (FindNextFileW(find, &entry));
             FindClose(find);
@@ -243,7 +244,9 @@ TEST(StagingFolder, UsesAFreshPrivateFolderWhenTheMachineFolderIsNotOurs)
         std::wstring folder = staging.folder;
         if (c.machine) {
             EXPECT_EQ(scratch.Final(), folder);
-            // The partial file of the earlier run gave way to a new, empty one.
+            // The earlier run's installer is gone, and its partial file gave
+            // way to a new, empty one.
+            EXPECT_FALSE(Exists(staging.installer));
             EXPECT_EQ(0u, GetFileSize(staging.partialFile, nullptr));
             EXPECT_TRUE(lines.Lines().empty());
         } else {
@@ -258,20 +261,40 @@ TEST(StagingFolder, UsesAFreshPrivateFolderWhenTheMachineFolderIsNotOurs)
     }
 }
 
-TEST(StagingFolder, APartialFileThatCannotBeReplacedMakesTheFolderUnusable)
+TEST(StagingFolder, AnEarlierFileThatCannotBeRemovedMakesTheFolderUnusable)
 {
-    Scratch scratch;
-    MakeChain(scratch);
-    std::wstring partial = scratch.Final() + L"\\meridian_setupfull.partial";
-    Put(partial, "in use");
-    HANDLE user = CreateFileW(partial.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, user);
-    StagingFolder staging;
-    ASSERT_TRUE(PrepareStagingFolderIn(scratch.root.c_str(), &staging));
-    std::wstring folder = staging.folder;
-    EXPECT_NE(scratch.Final(), folder);
-    ReleaseStagingFolder(&staging);
-    CloseHandle(user);
-    RemoveDirectoryW(folder.c_str());
+    struct Case {
+        const char* label;
+        const wchar_t* name;
+        bool readOnly;  // else held open by another program
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"a partial file someone holds open", L"\\meridian_setupfull.partial", false},
+        {"an installer someone holds open", L"\\meridian_setupfull.exe", false},
+        {"a read-only installer", L"\\meridian_setupfull.exe", true},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Scratch scratch;
+        MakeChain(scratch);
+        std::wstring earlier = scratch.Final() + c.name;
+        Put(earlier, "MZ in the way");
+        HANDLE user = INVALID_HANDLE_VALUE;
+        if (c.readOnly)
+            SetFileAttributesW(earlier.c_str(), FILE_ATTRIBUTE_READONLY);
+        else
+            user = CreateFileW(earlier.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        StagingFolder staging;
+        ASSERT_TRUE(PrepareStagingFolderIn(scratch.root.c_str(), &staging));
+        std::wstring folder = staging.folder;
+        EXPECT_NE(std::wstring::npos, folder.find(L"\\RookMini-"));
+        EXPECT_TRUE(Exists(earlier));
+        ReleaseStagingFolder(&staging);
+        if (user != INVALID_HANDLE_VALUE)
+            CloseHandle(user);
+        RemoveDirectoryW(folder.c_str());
+    }
 }

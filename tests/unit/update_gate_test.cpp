@@ -1,10 +1,12 @@
-// The update gate: number conversion, the INI build, the manifest parser
-// and the verdict by table; then the probe against a scratch registry and a
-// real INI file, and the whole gate with Wine's real WinINet against a
-// loopback manifest host, its shell starts and question recorded.
+// The update gate: number conversion, the INI build, whether the INI file's
+// chain is trusted, the manifest parser and the verdict by table; then the
+// probe against a scratch registry and a real INI file, and the whole gate
+// with Wine's real WinINet against a loopback manifest host, its shell
+// starts and question recorded.
 #include "launcher/update_gate.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include "support/debug_lines.h"
@@ -170,7 +172,8 @@ std::wstring IniPath()
     return std::wstring(folder) + L"\\Ironbark\\Meridian\\InstalledXML\\meridian_main.ini";
 }
 
-// The platform client's INI file, written for the test and removed again.
+// The platform client's INI file, written for the test and removed again;
+// "<folder>" puts a folder in its place.
 struct Ini {
     explicit Ini(const wchar_t* version)
     {
@@ -180,18 +183,80 @@ struct Ini {
         for (size_t at = path.find(L'\\', 3); at != std::wstring::npos;
              at = path.find(L'\\', at + 1))
             CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-        WritePrivateProfileStringW(L"ApplicationInformation", L"Version", version, path.c_str());
+        if (wcscmp(version, L"<folder>") == 0)
+            CreateDirectoryW(path.c_str(), nullptr);
+        else
+            WritePrivateProfileStringW(L"ApplicationInformation", L"Version", version,
+                                       path.c_str());
     }
     ~Ini()
     {
         DeleteFileW(IniPath().c_str());
+        RemoveDirectoryW(IniPath().c_str());
     }
 };
 
 }  // namespace
 
+TEST(UpdateGate, TheIniFileCountsOnlyWhenItsChainIsTrusted)
+{
+    auto sid = [](const wchar_t* text) {
+        PSID sid = nullptr;
+        ConvertStringSidToSidW(text, &sid);
+        return sid;  // kept for the test program's life
+    };
+    static const PSID user = sid(L"S-1-5-21-1-2-3-1001");
+    static const PSID stranger = sid(L"S-1-5-21-1-2-3-1002");
+    static const PSID administrators = sid(L"S-1-5-32-544");
+    PrivateSecurity security;
+    ASSERT_TRUE(BuildPrivateSecurity(&security, user));
+    const DWORD folder = FILE_ATTRIBUTE_DIRECTORY, file = FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+    auto level = [](DWORD attributes, PSID owner, DWORD held = 0) {
+        LevelFacts facts = {attributes,
+                            attributes != INVALID_FILE_ATTRIBUTES,
+                            held ? held : attributes,
+                            owner != nullptr,
+                            {}};
+        if (owner)
+            CopySid(SECURITY_MAX_SID_SIZE, facts.owner, owner);
+        return facts;
+    };
+    struct Case {
+        const char* label;
+        int changed;       // the level read otherwise
+        LevelFacts facts;  // how it was read
+        IniChain chain;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"every level the Administrators'", 0, level(folder, administrators), kIniTrusted},
+        {"the file the user's own", 3, level(file, user), kIniTrusted},
+        {"a folder missing", 1, level(INVALID_FILE_ATTRIBUTES, nullptr), kIniAbsent},
+        {"the file missing", 3, level(INVALID_FILE_ATTRIBUTES, nullptr), kIniAbsent},
+        {"a folder another user made", 0, level(folder, stranger), kIniUntrusted},
+        {"the file another user made", 3, level(file, stranger), kIniUntrusted},
+        {"a folder owned by nobody known", 2, level(folder, nullptr), kIniUntrusted},
+        {"a folder that is a link", 1, level(folder | link, administrators), kIniUntrusted},
+        {"a folder that is a link, as its handle shows", 1, level(folder, administrators, folder | link), kIniUntrusted},
+        {"the file a link", 3, level(file | link, administrators), kIniUntrusted},
+        {"a folder where the file should be", 3, level(folder, administrators), kIniUntrusted},
+        {"a file where a folder should be", 2, level(file, administrators), kIniUntrusted},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        LevelFacts levels[kIniLevels] = {
+            level(folder, administrators), level(folder, administrators),
+            level(folder, administrators), level(file, administrators)};
+        levels[c.changed] = c.facts;
+        EXPECT_EQ(c.chain, JudgeIniChain(levels, security));
+    }
+}
+
 TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
 {
+    const std::wstring path = IniPath();
     struct Case {
         const char* label;
         bool key;
@@ -210,6 +275,8 @@ TEST(UpdateGate, ProbeReadsTheRegistryThenTheIniFile)
         {"key absent: INI without a full stop", false, nullptr, L"45", 45, {"RookMini: Version 45 (Ini)"}},
         {"INI last part not a number", false, nullptr, L"1.2.x", 0, {"RookMini: Version 0 (Ini)"}},
         {"nothing installed", false, nullptr, nullptr, 0, {}},
+        {"a folder where the INI file should be: not trusted", false, nullptr, L"<folder>", 0,
+         {"RookMini: Version file not trusted, ignored: " + std::string(path.begin(), path.end())}},
     };
     // clang-format on
     for (const Case& c : cases) {

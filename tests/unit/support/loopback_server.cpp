@@ -45,6 +45,8 @@ struct State {
     std::map<std::string, Route> routes;
     std::vector<Request> requests;
     std::vector<Saved> proxy;  // the values BecomeProxy replaced, empty if never called
+    std::string signIn;        // "Basic <user:password in base64>" a proxy wants, or empty
+    std::string challenge;     // its Proxy-Authenticate
 };
 
 namespace {
@@ -103,7 +105,10 @@ Request Parse(const std::string& head)
     r.target = head.substr(space + 1, head.rfind(' ', lineEnd) - space - 1);
     r.rawHeaders = head.substr(lineEnd + 2);
     std::pair<const char*, std::string*> wanted[] = {
-        {"range:", &r.range}, {"if-range:", &r.ifRange}, {"user-agent:", &r.userAgent}};
+        {"range:", &r.range},
+        {"if-range:", &r.ifRange},
+        {"user-agent:", &r.userAgent},
+        {"proxy-authorization:", &r.proxyAuthorization}};
     for (size_t at = lineEnd + 2, end; at < head.size(); at = end + 2) {
         end = head.find("\r\n", at);
         for (auto& [name, field] : wanted) {
@@ -143,6 +148,12 @@ Reply Choose(State& s, const Request& request)
 {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.requests.push_back(request);
+    if (!s.signIn.empty() && request.proxyAuthorization != s.signIn) {
+        Reply refused{.status = 407, .body = "sign in first\n"};
+        if (!s.challenge.empty())
+            refused.headers.push_back({"Proxy-Authenticate", s.challenge});
+        return refused;
+    }
     auto route = s.routes.find(PathOf(request.target));
     if (route == s.routes.end() || route->second.replies.empty())
         return Reply{.status = 404, .body = "no such resource\n"};
@@ -337,6 +348,25 @@ void Server::BecomeProxy()
                    static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
     RegDeleteValueW(key, L"ProxyOverride");
     RegCloseKey(key);
+}
+
+void Server::RequireProxySignIn(const std::string& user, const std::string& password,
+                                const std::string& challenge)
+{
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string plain = user + ":" + password, coded;
+    for (size_t at = 0; at < plain.size(); at += 3) {
+        size_t n = std::min<size_t>(3, plain.size() - at);
+        unsigned bits = 0;
+        for (size_t k = 0; k < 3; ++k)
+            bits = bits << 8 | (k < n ? static_cast<unsigned char>(plain[at + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            coded += k <= n ? kDigits[(bits >> (18 - 6 * k)) & 63] : '=';
+    }
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->signIn = "Basic " + coded;
+    state_->challenge = challenge;
 }
 
 }  // namespace loopback

@@ -2,7 +2,7 @@
 // WinINet: each path answers with a list of replies that can leave out or
 // misstate Content-Length, cut or stall the body, pace it, and honour or
 // botch "Range: bytes=N-". It can also stand in as the per-user proxy, so
-// that URLs on any host name reach it.
+// that URLs on any host name reach it, and as a proxy that wants a sign-in.
 #pragma once
 
 #include <windows.h>
@@ -42,7 +42,7 @@ struct Reply {
 
 // A request as it arrived; target as sent (absolute form through the proxy).
 struct Request {
-    std::string method, target, range, ifRange, userAgent;
+    std::string method, target, range, ifRange, userAgent, proxyAuthorization;
     std::string rawHeaders;  // the header lines after the request line, CRLF-ended
 };
 
@@ -66,6 +66,11 @@ class Server {
     // bypass) until the destructor puts the values back. WinINet reads them
     // in InternetOpen: sessions opened before this call stay direct.
     void BecomeProxy();
+    // As a proxy, answers every request that does not carry Basic credentials
+    // of this user and password with 407 and the challenge as its
+    // Proxy-Authenticate header (none when empty).
+    void RequireProxySignIn(const std::string& user, const std::string& password,
+                            const std::string& challenge);
 
   private:
     std::unique_ptr<State> state_;
