@@ -235,6 +235,29 @@ def fresh_folder_served(r):
     assert not questions(r), 'question asked'
 
 
+def link_program_data(rig, case):
+    """Before the launcher starts: the machine-wide application-data folder
+    is a link to a folder elsewhere, as on a machine whose ProgramData lives
+    on another volume (its levels below are real folders)."""
+    real = rig.unix(r'C:\ProgramData')
+    target = rig.work / 'elsewhere' / 'ProgramData'
+    target.mkdir(parents=True, exist_ok=True)
+    real.rename(real.with_name('ProgramData.rigsave'))
+    os.symlink(target, real, target_is_directory=True)
+
+
+def served_then_unlinked(ctx):
+    """Serves the maker's installer; once the launcher has ended, puts the
+    real application-data folder back."""
+    try:
+        serve_standin()(ctx)
+    finally:
+        real = ctx.rig.unix(r'C:\ProgramData')
+        if real.is_symlink():
+            real.unlink()
+            real.with_name('ProgramData.rigsave').rename(real)
+
+
 def silent_after(sent):
     """Part of a 400 KB installer, then silence with the connection open."""
     return {INSTALLER_URL: Route(body=b'x' * 400000, stall_after=sent)}
@@ -263,6 +286,8 @@ CASES = [
     Case('a read-only earlier installer: a fresh private folder, the installer started',
          fresh_folder_served, app='none', files={STAGED_INSTALLER: EARLIER},
          before=read_only_leftover, routes=held(), during=serve_standin()),
+    Case('ProgramData a link to another folder: the installer still started', started_with(),
+         app='none', routes=held(), before=link_program_data, during=served_then_unlinked),
     Case('a host that cuts every try: the failure question after the fifth', cut_every_try,
          app='none', files={STAGED_INSTALLER: EARLIER}, routes=held(), timeout=90,
          during=serve_standin(extra=5000), actions=[press('No', text='problem')]),
