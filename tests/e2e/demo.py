@@ -21,7 +21,6 @@ x64 twin) and names it first.
 """
 import argparse
 import dataclasses
-import os
 import shutil
 import sys
 import time
