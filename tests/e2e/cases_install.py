@@ -324,4 +324,11 @@ CASES = [
 DEMO = {
     'install': Case('demo: install', started_with(), app='none',
                     routes=held(pace=(32768, 0.1)), during=serve_standin()),
+    'cancel': Case('demo: Cancel mid-download, Yes opens the browser',
+                   asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.'),
+                   app='none', files={STAGED_INSTALLER: EARLIER},
+                   routes={INSTALLER_URL: Route(body=b'x' * 400000, pace=(8000, 0.1))},
+                   during=keep_staged,
+                   actions=[press('Cancel', caption=DIALOG, delay=1500),
+                            press('Yes', text='canceled', delay=1000)]),
 }

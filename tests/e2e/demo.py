@@ -1,25 +1,69 @@
-"""Runs one demo scenario of the end-to-end rig and tells readably what the
-launcher did: its diagnostic lines, the windows it showed, what it started
-and how, the requests it made and its exit code. Scenarios are the DEMO
-dictionaries of the suite files tests/e2e/cases_*.py.
+"""Runs demo scenarios of the end-to-end rig and tells readably what the
+launcher did: what was set up, its diagnostic lines, the windows it showed
+with a picture of each (pictures.py), what it started and how, the requests
+it made and its exit code. Scenarios are the DEMO dictionaries of the suite
+files tests/e2e/cases_*.py: a new entry there is a new scenario, pictured
+like the others.
 
-  demo.py --build <x64 folder> [--display] [scenario]   (default: launch)
+  demo.py --build <x64 folder> [--display] [--out DIR] [scenario...]   (default: launch)
+  demo.py --build <x64 folder> all [--screenshots]
   demo.py --list
+  demo.py --check [scenario...]    only whether the names are known
+
+Pictures go to <out>/<scenario>/ (out: demo/ beside the x64 folder); with
+`all` (or --page) the page <out>/index.html tells every scenario run, its
+pictures linked by relative paths. --screenshots then copies the README's
+pictures into docs/screenshots/. An unknown scenario name prints the list
+and exits with 2.
 
 It runs the 32-bit release beside the x64 folder (ROOKMINI_TARGET=x64: the
 x64 twin) and names it first.
 """
 import argparse
+import dataclasses
+import shutil
 import sys
+import time
 from pathlib import Path
+from typing import Optional
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+import demo_page  # noqa: E402
+from demo_page import setup_lines, window_lines, shell_line, request_line  # noqa: E402
 import rig  # noqa: E402
+from pictures import Pictures  # noqa: E402
 from run import NAMES, load_suite  # noqa: E402
+
+SCREENSHOTS = HERE.parent.parent / 'docs' / 'screenshots'
+# The README's pictures: file name, scenario, the window's caption.
+README_PICTURES = [
+    ('download_dialog.png', 'install', 'Downloading Corvid App'),
+    ('download_cancelled_question.png', 'cancel', 'Corvid App'),
+    ('dotnet_question.png', 'dotnet', '.NET Framework Upgrade Required'),
+    ('error_dialog.png', 'hijack', 'Corvid App Error'),
+]
+
+
+@dataclasses.dataclass
+class Run:
+    """One scenario run: its case as written, the Result, the pictures and
+    the verdict of the scenario's own checks ('' when it has none)."""
+    name: str
+    suite: str
+    case: rig.Case
+    result: rig.Result
+    shots: list
+    seconds: float
+    checked: str = ''
+    problem: Optional[str] = None  # why the run failed, None when it did not
+
+    def shots_of(self, window):
+        return [s for s in self.shots if s.window.get('hwnd') == window.get('hwnd')]
 
 
 def scenarios():
+    """{name: (suite, case)} in the order of the suite files and their DEMO."""
     found = {}
     for path in sorted(HERE.glob('cases_*.py')):
         suite = path.stem[len('cases_'):]
@@ -33,14 +77,27 @@ def scenarios():
     return found
 
 
-def show(case, result):
-    print('Scenario: %s' % case.label)
-    where = {'beside': 'beside the launcher', 'above': 'one folder above the launcher',
-             'both': 'beside and above the launcher', 'none': 'nowhere'}[case.app]
-    print('  launcher: %s\\bin\\%s %s' % (result.folder, case.launcher, case.args))
-    print('  App stand-in: %s' % where)
-    for url, route in case.routes.items():
-        print('  server: %s -> %d, %d bytes' % (url, route.status, len(route.body)))
+def print_list(found, out=sys.stdout):
+    for name, (suite, case) in found.items():
+        print('%-24s %s (cases_%s.py)' % (name, case.label, suite), file=out)
+
+
+def shown_path(path):
+    """A picture's path as the user typed the command: relative when below
+    the current folder."""
+    try:
+        return str(Path(path).resolve().relative_to(Path.cwd()))
+    except ValueError:
+        return str(path)
+
+
+# ---- Text ----------------------------------------------------------------------
+
+def show(run):
+    case, result = run.case, run.result
+    print('Scenario %s: %s' % (run.name, case.label))
+    for line in setup_lines(case, result):
+        print('  ' + line)
     print()
     print('Diagnostic lines:')
     for line in result.debug:
@@ -50,17 +107,22 @@ def show(case, result):
     print('Windows shown:')
     for w in result.windows:
         print('  [%s] (%s)' % (w['caption'], w['class']))
-        for c in w['controls']:
-            if c['text']:
-                print('      %s %d: %r' % (c['class'], c['id'], c['text']))
+        for line in window_lines(w):
+            print('      ' + line)
+        for shot in run.shots_of(w):
+            label = 'picture after its texts changed' if shot.changed else 'picture'
+            if shot.path:
+                print('      %s: %s%s' % (label, shown_path(shot.path),
+                                          ' (%s)' % shot.note if shot.note else ''))
+            else:
+                print('      %s: none, %s' % (label, shot.note))
     if not result.windows:
         print('  (none)')
     for a in result.actions:
         print('  action %s: %s' % (a['do'], 'done' if a['ok'] else 'failed'))
     print('Shell calls by the launcher:')
     for c in result.shell:
-        print('  verb=%s file=%s params=%r dir=%s show=%d' % (
-            c['verb'] or '(default)', c['file'], c['params'], c['dir'], c['show']))
+        print('  ' + shell_line(c))
     if not result.shell:
         print('  (none)')
     print('Programs started:')
@@ -71,57 +133,148 @@ def show(case, result):
         print('  (none)')
     print('HTTP requests:')
     for q in result.requests:
-        print('  %s %s (User-Agent: %s)' % (q['method'], q['url'], q['headers'].get('User-Agent')))
+        print('  ' + request_line(q))
     if not result.requests:
         print('  (none)')
     print('Exit code: %s%s%s' % (result.exit_code, ' (timed out)' if result.timed_out else '',
                                  ' (crashed)' if result.crashes else ''))
     for e in result.errors:
         print('Rig problem: %s' % e)
+    if run.checked:
+        print("The scenario's checks: %s" % run.checked)
+    pictures = [s.path for s in run.shots if s.path]
+    print('Pictures:' + ('' if pictures else ' (none)'))
+    for path in pictures:
+        print('  ' + shown_path(path))
+    print()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('scenario', nargs='?', default='launch')
-    parser.add_argument('--build')
-    parser.add_argument('--list', action='store_true')
-    parser.add_argument('--display', action='store_true',
-                        help='show the windows on $DISPLAY instead of a private Xvfb')
-    args = parser.parse_args()
-    found = scenarios()
-    if args.list:
-        for name, (suite, case) in sorted(found.items()):
-            print('%-24s %s (cases_%s.py)' % (name, case.label, suite))
-        return 0
-    if args.scenario not in found:
-        print('unknown scenario %r; try --list' % args.scenario)
-        return 2
-    if not args.build:
-        print('--build <x64 folder> is needed')
-        return 2
-    suite, case = found[args.scenario]
-    r = None
-    try:
-        r = rig.Rig(args.build, own_display=not args.display)
-        print('Running %s (%s)' % (r.launcher, NAMES[r.target]), flush=True)
-        r.prepare()
-        result = r.run(case)
-    except rig.Unavailable as e:
-        print('Cannot run the demo: %s' % e)
-        return 1
-    finally:
-        if r:
-            r.close()
-    show(case, result)
-    ok = result.exit_code == 0 and not result.errors
+# ---- Running -------------------------------------------------------------------
+
+def run_scenario(r, name, suite, case, out):
+    folder = out / name
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    pictures = Pictures(r, folder)
+    started = time.time()
+    result = r.run(pictures.case(case))
+    run = Run(name, suite, case, result, list(pictures.shots), time.time() - started)
+    problems = list(result.errors)
+    if result.exit_code != 0:
+        problems.append('exit code %s' % result.exit_code)
     if case.check:
         try:
             case.check(result)
-            print("The scenario's checks: passed")
-        except AssertionError as e:
-            print("The scenario's checks: FAILED: %s" % e)
-            ok = False
-    return 0 if ok else 1
+            run.checked = 'passed'
+        except Exception as e:
+            run.checked = 'FAILED: %s' % (e or type(e).__name__)
+            problems.append('its checks failed')
+    run.problem = '; '.join(problems) or None
+    return run
+
+
+def copy_screenshots(runs):
+    """Copies the README's pictures from this run into docs/screenshots/;
+    answers the ones it could not find."""
+    missing = []
+    by_name = {run.name: run for run in runs}
+    for file, scenario, caption in README_PICTURES:
+        run = by_name.get(scenario)
+        shot = next((s for s in run.shots if s.path and not s.changed and
+                     s.window.get('caption') == caption), None) if run else None
+        if shot is None:
+            missing.append('%s (%s, "%s")' % (file, scenario, caption))
+            continue
+        SCREENSHOTS.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(shot.path, SCREENSHOTS / file)
+        print('screenshot: %s <- %s' % (shown_path(SCREENSHOTS / file), shown_path(shot.path)))
+    return missing
+
+
+def run_demo(build, names, out, own_display=True, page=False, wine=None, quiet=False):
+    """Runs the named scenarios with one rig; writes the page when asked.
+    Answers (runs, the launcher's description), or raises rig.Unavailable."""
+    found = scenarios()
+    out = Path(out)
+    out.mkdir(parents=True, exist_ok=True)
+    runs = []
+    r = rig.Rig(build, wine=wine, own_display=own_display)
+    try:
+        launcher = '%s (%s)' % (r.launcher, NAMES[r.target])
+        if not quiet:
+            print('Running %s' % launcher, flush=True)
+        r.prepare()
+        for name in names:
+            suite, case = found[name]
+            run = run_scenario(r, name, suite, case, out)
+            runs.append(run)
+            if not quiet:
+                show(run)
+                sys.stdout.flush()
+    finally:
+        r.close()
+    if page:
+        demo_page.write(out / 'index.html', runs, launcher)
+    return runs, launcher
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser()
+    parser.add_argument('scenarios', nargs='*', help='scenario names, or all')
+    parser.add_argument('--build')
+    parser.add_argument('--list', action='store_true')
+    parser.add_argument('--check', action='store_true', help='only check the names')
+    parser.add_argument('--out', help='where the pictures and the page go')
+    parser.add_argument('--page', action='store_true', help='write the page for these scenarios')
+    parser.add_argument('--screenshots', action='store_true',
+                        help="with all: copy the README's pictures into docs/screenshots/")
+    parser.add_argument('--display', action='store_true',
+                        help='show the windows on $DISPLAY instead of a private Xvfb')
+    args = parser.parse_args(argv)
+    found = scenarios()
+    if args.list:
+        print_list(found)
+        return 0
+    names = args.scenarios or ['launch']
+    every = names == ['all']
+    if every:
+        names = list(found)
+    unknown = [n for n in names if n not in found]
+    if unknown:
+        print('unknown scenario %s; the scenarios are:' % ', '.join(repr(n) for n in unknown))
+        print_list(found)
+        return 2
+    if args.screenshots and not every:
+        print("--screenshots goes with all: the README's pictures come from every scenario")
+        return 2
+    if args.check:
+        return 0
+    if not args.build:
+        print('--build <x64 folder> is needed')
+        return 2
+    out = Path(args.out) if args.out else Path(args.build).resolve().parent / 'demo'
+    started = time.time()
+    try:
+        runs, _ = run_demo(args.build, names, out, own_display=not args.display,
+                           page=every or args.page)
+    except rig.Unavailable as e:
+        print('Cannot run the demo: %s' % e)
+        return 1
+    status = 0
+    for run in runs:
+        if run.problem:
+            print('Scenario %s: FAILED: %s' % (run.name, run.problem))
+            status = 1
+    if every or args.page:
+        print('Page: %s' % shown_path(out / 'index.html'))
+    if args.screenshots:
+        missing = copy_screenshots(runs)
+        if missing:
+            print('no picture for the README: %s' % ', '.join(missing))
+            status = 1
+    if len(runs) > 1:
+        print('%d scenarios in %.0f s' % (len(runs), time.time() - started))
+    return status
 
 
 if __name__ == '__main__':

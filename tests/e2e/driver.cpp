@@ -18,6 +18,7 @@
 // caption contains the caption filter and one of whose controls' texts
 // contains the text filter (an empty filter matches any window).
 #include <windows.h>
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <stdio.h>
@@ -287,6 +288,64 @@ std::wstring ReportWindow(HWND window, const char* event)
     }
     Emit(line + "]}");
     return texts;
+}
+
+// ---- Progress bars ---------------------------------------------------------
+
+// A "progress" event whenever a progress bar of a reported window shows a new
+// position or turns into a marquee or back: a picture of the window waits for
+// its bar to have moved. The bar belongs to the debuggee, so it is asked with
+// a time-out: a debuggee stopped at a debug event cannot answer.
+struct BarSeen {
+    HWND bar;
+    long long pos;
+    bool marquee;
+};
+
+std::vector<BarSeen> g_bars;
+
+BOOL CALLBACK CollectBars(HWND window, LPARAM param)
+{
+    if (_wcsicmp(ClassOf(window).c_str(), PROGRESS_CLASSW) == 0)
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+long long AskBar(HWND bar, UINT message, WPARAM wParam)
+{
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(bar, message, wParam, 0, SMTO_ABORTIFHUNG, 100, &answer))
+        return -1;
+    return (long long)(int)answer;
+}
+
+void ReportProgress(HWND window)
+{
+    std::vector<HWND> bars;
+    EnumChildWindows(window, CollectBars, reinterpret_cast<LPARAM>(&bars));
+    for (HWND bar : bars) {
+        long long pos = AskBar(bar, PBM_GETPOS, 0);
+        if (pos < 0)
+            continue;
+        bool marquee = (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+        BarSeen* known = nullptr;
+        for (BarSeen& b : g_bars)
+            if (b.bar == bar)
+                known = &b;
+        if (known && known->pos == pos && known->marquee == marquee)
+            continue;
+        if (!known) {
+            g_bars.push_back({bar, pos, marquee});
+        } else {
+            known->pos = pos;
+            known->marquee = marquee;
+        }
+        Emit("{\"event\":\"progress\",\"hwnd\":" + Handle(window) + ",\"bar\":" + Handle(bar) +
+             ",\"pos\":" + std::to_string(pos) + ",\"low\":" +
+             std::to_string(AskBar(bar, PBM_GETRANGE, TRUE)) + ",\"high\":" +
+             std::to_string(AskBar(bar, PBM_GETRANGE, FALSE)) +
+             ",\"marquee\":" + (marquee ? "true" : "false") + "}");
+    }
 }
 
 struct FindButton {
@@ -592,6 +651,10 @@ int RunMode(const std::wstring& configPath)
                 ++i;
             }
         }
+
+        for (const Seen& s : seen)
+            if (s.reported)
+                ReportProgress(s.window);
 
         if (bound && state == kHolding &&
             GetFileAttributesW(releaseFile.c_str()) != INVALID_FILE_ATTRIBUTES) {

@@ -949,7 +949,7 @@ class Rig:
         """Runs one launcher under the driver and fills result from the report."""
         folder = result.folder or self.case_folder(case)
         exe = folder + '\\bin\\' + case.launcher
-        report = self.unix(folder) / ('%s.report.jsonl' % tag)
+        report = self.report_file(folder, tag)
         config = self.unix(folder) / ('%s.config' % tag)
         release = folder + '\\%s.release' % tag
         lines = ['report=' + self.windows(report), 'exe=' + exe,
@@ -1018,6 +1018,12 @@ class Rig:
             result.errors.append('driver exit %s' % proc.returncode)
         trace = self.unix(folder) / ('%s.driver.out' % tag)
         result.shell += parse_shell_trace(trace.read_bytes().decode('utf-8', 'replace'))
+
+    def report_file(self, folder, tag='main'):
+        """The host path of the driver's report of a launcher run from a case
+        folder ('main': the case's own launcher), which another thread may
+        read while the launcher runs."""
+        return self.unix(folder) / ('%s.report.jsonl' % tag)
 
     def run(self, case):
         """Runs a case and returns its Result (the check is not called)."""

@@ -63,8 +63,9 @@ TEST(ContentLength, OnlyAPlainNumberWithin32BitsCounts)
         SCOPED_TRACE(c.label);
         DWORD length = 7;
         EXPECT_EQ(c.present, ParseContentLength(c.text, &length));
-        if (c.present)
+        if (c.present) {
             EXPECT_EQ(c.length, length);
+        }
     }
 }
 

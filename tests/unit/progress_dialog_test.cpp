@@ -191,8 +191,9 @@ TEST(ProgressDialog, TheBarShowsTheBytesOrAMarqueeWhenTheSizeIsUnknown)
         HWND bar = Bar(o.dialog);
         EXPECT_EQ(c.marquee, (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0);
         EXPECT_EQ(c.limit, static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
-        if (!c.marquee)
+        if (!c.marquee) {
             EXPECT_EQ(c.position, static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)));
+        }
     }
 }
 
