@@ -191,6 +191,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             WCHAR line[kLineChars];
             ChooseLine(static_cast<int>(wParam), state->downloading, line);
             SetWindowTextW(Line(dialog), line);
+            // The line has no background of its own: the tiles go back under
+            // it first, or the new text would be drawn over the old.
+            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         }
         return FALSE;
     case WM_DOWNLOAD_SIGN_IN:

@@ -74,7 +74,7 @@ WINDOWS_2000_IMPORTS = {
                    "FindWindowExW", "GetClassLongW", "GetClientRect", "GetCursorPos",
                    "GetDlgItem", "GetSysColorBrush", "GetWindowLongW", "GetWindowRect",
                    "GetWindowTextW", "LoadCursorW", "LoadImageW", "MessageBoxW",
-                   "PostMessageW", "PtInRect", "SendMessageW", "SetClassLongW", "SetCursor",
+                   "PostMessageW", "PtInRect", "RedrawWindow", "SendMessageW", "SetClassLongW", "SetCursor",
                    "SetWindowLongW", "SetWindowTextW", "wsprintfW", "wvsprintfW"},
 }
 

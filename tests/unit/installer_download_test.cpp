@@ -568,7 +568,8 @@ TEST(DownloadWorker, SignsInToAProxyThatAsks)
         std::vector<loopback::Request> requests = d.server.Requests();
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ("", requests[0].proxyAuthorization);
-        if (c.installed != "<none>")
+        if (c.installed != "<none>") {
             EXPECT_EQ("Basic dXNlcjpzZWNyZXQ=", requests.back().proxyAuthorization);
+        }
     }
 }

@@ -215,11 +215,25 @@ TEST(ProgressDialog, ItsLineSaysWhenTheConnectionWasLostAndGoesBack)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Open o;
+        Pump();
+        ValidateRect(o.dialog, nullptr);
         for (int tryNumber : c.tries)
             SendMessageW(o.dialog, WM_DOWNLOAD_RETRYING, tryNumber, 0);
+        HWND static_ = FindWindowExW(o.dialog, nullptr, L"Static", nullptr);
         WCHAR line[80] = L"";
-        GetWindowTextW(FindWindowExW(o.dialog, nullptr, L"Static", nullptr), line, 80);
+        GetWindowTextW(static_, line, 80);
         EXPECT_EQ(c.line, line);
+        // The line has no background of its own: the dialog's tiles must be
+        // drawn again under it, or the new text lies over the old.
+        RECT dirty = {}, under = {};
+        GetWindowRect(static_, &under);
+        MapWindowPoints(nullptr, o.dialog, reinterpret_cast<POINT*>(&under), 2);
+        EXPECT_EQ(!c.tries.empty(), GetUpdateRect(o.dialog, &dirty, FALSE) != FALSE);
+        if (!c.tries.empty()) {
+            RECT both;
+            UnionRect(&both, &dirty, &under);
+            EXPECT_TRUE(EqualRect(&both, &dirty)) << "the line's place is not drawn again";
+        }
     }
 }
 
