@@ -128,4 +128,9 @@ DEMO = {
     'proxy': Case('demo: a proxy that wants a sign-in', lambda r: None, app='none',
                   proxy_auth=USER, routes=held(pace=(32768, 0.1)), during=serve_standin(),
                   actions=[sign_in(*USER, delay=1500)]),
+    'retry': Case('demo: the connection lost halfway, and the download resumed',
+                  lambda r: None, app='none',
+                  routes={INSTALLER_URL: Route(hold=True, headers={'ETag': '"v1"'}, ranges=True,
+                                               pace=(2048, 0.05))},
+                  during=serve_in_pieces),
 }

@@ -36,13 +36,26 @@ from pictures import Pictures  # noqa: E402
 from run import NAMES, load_suite  # noqa: E402
 
 SCREENSHOTS = HERE.parent.parent / 'docs' / 'screenshots'
-# The README's pictures: file name, scenario, the window's caption.
+# The README's pictures: file name, scenario, the window's caption, and a
+# text one of its controls must show ('' for the window as it appeared).
 README_PICTURES = [
-    ('download_dialog.png', 'install', 'Downloading Corvid App'),
-    ('download_cancelled_question.png', 'cancel', 'Corvid App'),
-    ('dotnet_question.png', 'dotnet', '.NET Framework Upgrade Required'),
-    ('error_dialog.png', 'hijack', 'Corvid App Error'),
+    ('download_dialog.png', 'install', 'Downloading Corvid App', ''),
+    ('download_cancelled_question.png', 'cancel', 'Corvid App', ''),
+    ('proxy_sign_in.png', 'proxy', 'Enter Network Password', ''),
+    ('connection_lost.png', 'retry', 'Downloading Corvid App', 'Connection lost'),
+    ('dotnet_question.png', 'dotnet', '.NET Framework Upgrade Required', ''),
+    ('error_dialog.png', 'hijack', 'Corvid App Error', ''),
 ]
+
+
+def shows(shot, caption, text):
+    """Whether a picture is of that window, showing that text ('': as it
+    appeared, before any change)."""
+    if not shot.path or shot.window.get('caption') != caption:
+        return False
+    if not text:
+        return not shot.changed
+    return any(text in (c.get('text') or '') for c in shot.window.get('controls', []))
 
 
 @dataclasses.dataclass
@@ -178,10 +191,9 @@ def copy_screenshots(runs):
     answers the ones it could not find."""
     missing = []
     by_name = {run.name: run for run in runs}
-    for file, scenario, caption in README_PICTURES:
+    for file, scenario, caption, text in README_PICTURES:
         run = by_name.get(scenario)
-        shot = next((s for s in run.shots if s.path and not s.changed and
-                     s.window.get('caption') == caption), None) if run else None
+        shot = next((s for s in run.shots if shows(s, caption, text)), None) if run else None
         if shot is None:
             missing.append('%s (%s, "%s")' % (file, scenario, caption))
             continue
