@@ -325,7 +325,7 @@ DEMO = {
     'install': Case('demo: install', started_with(), app='none',
                     routes=held(pace=(32768, 0.1)), during=serve_standin()),
     'cancel': Case('demo: Cancel mid-download, Yes opens the browser',
-                   asked(CANCELLED, EARLIER, True, 'RookMini: Download canceled.'),
+                   asked(CANCELLED, None, True, 'RookMini: Download canceled.'),
                    app='none', files={STAGED_INSTALLER: EARLIER},
                    routes={INSTALLER_URL: Route(body=b'x' * 400000, pace=(8000, 0.1))},
                    during=keep_staged,
