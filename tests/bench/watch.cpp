@@ -10,8 +10,10 @@
 // value while it was shown ("peak_shown") and from its appearance to the
 // end ("peak").
 // The counters are sampled about every millisecond: Wine reports the current
-// value as the peak. Built for x64 only: a 64-bit process reads a 32-bit
-// one's counters too.
+// value as the peak. The windows are looked for every 10 ms only: each look
+// is a few round trips to the Wine server, which the child's own calls wait
+// behind, and a yardstick without a window is not looked at at all. Built
+// for x64 only: a 64-bit process reads a 32-bit one's counters too.
 #include <windows.h>
 #include <psapi.h>
 
@@ -45,6 +47,27 @@ static double Since(const LARGE_INTEGER& start)
     return double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
 }
 
+enum Phase { kBefore, kShown, kAfter };  // waiting for the window; watching it go; after
+
+// Ends the child at a question nobody will answer, and notes when the
+// watched window appears and goes.
+static void LookAtWindows(const wchar_t* caption, const wchar_t* stop,
+                          const PROCESS_INFORMATION& child, const LARGE_INTEGER& start,
+                          Phase& phase, HWND& window, double& shown, double& gone, bool& stopped)
+{
+    if (stop && !stopped && ShownWindow(stop, child.dwProcessId)) {
+        TerminateProcess(child.hProcess, 1);
+        stopped = true;
+    }
+    if (phase == kBefore && (window = ShownWindow(caption, child.dwProcessId)) != nullptr) {
+        shown = Since(start);
+        phase = kShown;
+    } else if (phase == kShown && window && !(IsWindow(window) && IsWindowVisible(window))) {
+        gone = Since(start);
+        phase = kAfter;
+    }
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 5) {
@@ -66,25 +89,15 @@ int wmain(int argc, wchar_t** argv)
     }
     CloseHandle(child.hThread);
 
-    // Before the window: waiting for it; while shown: watching it go; after.
-    enum { kBefore, kShown, kAfter } phase = caption ? kBefore : kShown;
+    Phase phase = caption ? kBefore : kShown;
     HWND window = nullptr;
     double shown = -1, gone = -1;
     unsigned long long base = 0, peakShown = 0, peak = 0;
     bool stopped = false;
-    while (WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+    for (unsigned sample = 0; WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT; ++sample) {
         unsigned long long bytes = PrivateBytes(child.hProcess);
-        if (stop && !stopped && ShownWindow(stop, child.dwProcessId)) {
-            TerminateProcess(child.hProcess, 1);
-            stopped = true;
-        }
-        if (phase == kBefore && (window = ShownWindow(caption, child.dwProcessId)) != nullptr) {
-            shown = Since(start);
-            phase = kShown;
-        } else if (phase == kShown && window && !(IsWindow(window) && IsWindowVisible(window))) {
-            gone = Since(start);
-            phase = kAfter;
-        }
+        if (sample % 10 == 0)
+            LookAtWindows(caption, stop, child, start, phase, window, shown, gone, stopped);
         if (phase == kBefore || bytes == 0)
             continue;
         if (base == 0)
