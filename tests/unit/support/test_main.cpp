@@ -7,12 +7,13 @@
 // debugger, and when the fault has spoilt the heap, starting it allocates
 // from that heap, faults again and waits for ever. Every thread of the
 // process starts under the unhandled-exception filter, so the one set here
-// sees every crash first: it writes the exception, its address, the thread
-// and the running test to the standard error, and ends the process with the
-// exception code. It uses neither the heap nor the C runtime's streams (a
-// lock of either may be held by the thread that crashed), and it ends the
-// process rather than letting the exception unwind, which would run the
-// destructors of a test that has gone wrong.
+// sees every crash first: it writes the exception, its address with the
+// module and offset (so that a fault in WinINet or ntdll is named), the
+// thread and the running test to the standard error, and ends the process
+// with the exception code. It uses neither the heap nor the C runtime's
+// streams (a lock of either may be held by the thread that crashed), and it
+// ends the process rather than letting the exception unwind, which would
+// run the destructors of a test that has gone wrong.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -36,6 +37,31 @@ void Hex(char*& at, const char* end, ULONG_PTR value, int digits)
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
         if (at < end)
             *at++ = "0123456789ABCDEF"[(value >> shift) & 0xF];
+}
+
+// The name of the module that holds an address, read from its export
+// directory (the test program itself has none); null when unknown.
+const char* ModuleOf(const void* address, ULONG_PTR* base)
+{
+    MEMORY_BASIC_INFORMATION region;
+    *base = 0;
+    if (!VirtualQuery(address, &region, sizeof(region)) || region.Type != MEM_IMAGE)
+        return nullptr;
+    const BYTE* image = static_cast<const BYTE*>(region.AllocationBase);
+    *base = reinterpret_cast<ULONG_PTR>(image);
+    if (image == reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr)))
+        return "the test program";
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE)
+        return nullptr;
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& exports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (nt->Signature != IMAGE_NT_SIGNATURE || exports.VirtualAddress == 0)
+        return nullptr;
+    return reinterpret_cast<const char*>(
+        image +
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(image + exports.VirtualAddress)->Name);
 }
 
 class RunningTest : public testing::EmptyTestEventListener {
@@ -67,6 +93,14 @@ LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* pointers)
         Hex(at, end, record->ExceptionCode, 8);
         Copy(at, end, " at ");
         Hex(at, end, reinterpret_cast<ULONG_PTR>(record->ExceptionAddress), 2 * sizeof(void*));
+        ULONG_PTR base;
+        if (const char* module = ModuleOf(record->ExceptionAddress, &base)) {
+            Copy(at, end, " (");
+            Copy(at, end, module);
+            Copy(at, end, " +");
+            Hex(at, end, reinterpret_cast<ULONG_PTR>(record->ExceptionAddress) - base, 8);
+            Copy(at, end, ")");
+        }
         if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
             ULONG_PTR kind = record->ExceptionInformation[0];
             Copy(at, end, kind == 0 ? ", reading " : kind == 1 ? ", writing " : ", executing ");
