@@ -765,11 +765,16 @@ class Rig:
                       _reg_string('URL Protocol') + '=""', '',
                       '[HKEY_CLASSES_ROOT\\%s\\shell\\open\\command]' % scheme,
                       '@=' + _reg_string('"%s" "%%1"' % BROWSER), '']
-        # A crash ends its case at once instead of waiting on Wine's crash
-        # dialog; windows are left to Wine, as Xvfb has no window manager
-        # (hiding one would otherwise wait 2 s for it).
-        lines += ['[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]', '"ShowCrashDialog"=dword:00000000', '',
-                  '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]', '"Managed"="N"', '']
+        # No debugger is started for a program that crashes, in either
+        # registry view (AeDebug: Auto 1 asks no question, an empty Debugger
+        # cannot be started, so Wine ends the program; the launcher itself
+        # runs under the driver, which reports its crash); windows are left
+        # to Wine, as Xvfb has no window manager (hiding one would otherwise
+        # wait 2 s for it).
+        for view in ('', 'Wow6432Node\\'):
+            lines += ['[HKEY_LOCAL_MACHINE\\Software\\%sMicrosoft\\Windows NT\\CurrentVersion\\AeDebug]'
+                      % view, '"Auto"="1"', '"Debugger"=""', '']
+        lines += ['[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]', '"Managed"="N"', '']
         lines += self.proxy_lines()
         self.import_reg(lines)
         # Leftovers of an interrupted run would hold the launcher's mutexes.

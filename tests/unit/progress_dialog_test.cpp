@@ -62,12 +62,14 @@ struct Open {
         server.Unstall();
         WaitForSingleObject(job.worker, 10000);
     }
+    // The worker uses the job, the URL and the server until it ends: only
+    // then may they go (a worker that never ends hits the test's time-out).
     ~Open()
     {
         SetEvent(job.cancel);
         server.Unstall();
         if (job.worker) {
-            WaitForSingleObject(job.worker, 10000);
+            WaitForSingleObject(job.worker, INFINITE);
             CloseHandle(job.worker);
         }
         if (IsWindow(dialog))

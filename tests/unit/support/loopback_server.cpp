@@ -247,12 +247,26 @@ void Accept(State& s)
     }
 }
 
+// Winsock is started once for the whole test program and never cleaned up.
+// A WSACleanup that brings Wine's count of start-ups back to 0 closes every
+// socket of the process, WinINet's too, and the count is kept without a
+// lock, so a server's clean-up racing the WSAStartup that WinINet makes on
+// a thread of its own could bring it there while WinINet holds sockets.
+void StartWinsock()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        abort();
+}
+
 }  // namespace
 
 Server::Server() : state_(new State)
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
+    StartWinsock();
     State& s = *state_;
     s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
@@ -282,7 +296,6 @@ Server::~Server()
     for (std::thread& connection : s.connections)
         connection.join();
     closesocket(s.listener);
-    WSACleanup();
     HKEY key;
     if (!s.proxy.empty() &&
         RegOpenKeyExW(HKEY_CURRENT_USER, kSettings, 0, KEY_SET_VALUE, &key) == 0) {
