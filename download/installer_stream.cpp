@@ -22,6 +22,7 @@ struct Transfer {
     bool arrived;        // some bytes have arrived in any try
     bool answered;       // the last try got a response
     bool lost;           // the dialog says the connection was lost
+    bool openPending;    // a try's open was given up pending: the session stays
 };
 
 // How one try ended.
@@ -137,15 +138,15 @@ static TryEnd Try(DownloadJob* job, HINTERNET session, bool first, Transfer& tra
                                                                              : kTryInterrupted;
     }
     CloseHttpGet(&get);
+    transfer.openPending = transfer.openPending || get.openPending;
     if (step == kHttpCancelled || (step == kHttpSilent && transfer.answered))
         LogStepEnd(step);
     return step == kHttpCancelled ? kTryCancelled : end;
 }
 
 // The tries of a download, all in one session.
-static StreamEnd StreamInSession(DownloadJob* job, HINTERNET session)
+static StreamEnd StreamInSession(DownloadJob* job, HINTERNET session, Transfer& transfer)
 {
-    Transfer transfer = {};
     for (int tries = 1;; ++tries) {
         TryEnd end = Try(job, session, tries == 1, transfer);
         if (end == kTryWhole && transfer.received != 0) {
@@ -188,7 +189,9 @@ StreamEnd StreamInstaller(DownloadJob* job)
 {
     // One session for every try: a proxy's sign-in lasts as long as it.
     HINTERNET session = OpenHttpSession(job->silence);
-    StreamEnd end = session ? StreamInSession(job, session) : kStreamFailed;
-    CloseHttpSession(session);
+    Transfer transfer = {};
+    StreamEnd end = session ? StreamInSession(job, session, transfer) : kStreamFailed;
+    if (!transfer.openPending)
+        CloseHttpSession(session);
     return end;
 }

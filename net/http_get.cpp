@@ -282,8 +282,10 @@ static HttpStep SendRequest(HttpGet* get)
                                                kOpenFlags, reinterpret_cast<DWORD_PTR>(get->call));
     DWORD_PTR result = reinterpret_cast<DWORD_PTR>(request);
     HttpStep step = Complete(get, request != nullptr, result);
-    if (step != kHttpData)
+    if (step != kHttpData) {
+        get->openPending = step != kHttpFailed;  // given up: WinINet goes on
         return step;
+    }
     get->request = reinterpret_cast<HINTERNET>(result);
     get->call->request = get->request;
     ReadResponse(get);
@@ -518,13 +520,13 @@ HttpStep ReadHttpGet(HttpGet* get, const BYTE** data, DWORD* count)
 
 void CloseHttpGet(HttpGet* get)
 {
-    // An open left pending may still have made its request: close that too.
+    // An open that failed may still have made its request: close that too.
     HINTERNET request = get->request ? get->request
                         : get->call  ? get->call->request.load()
                                      : nullptr;
-    if (request)
+    if (request && !get->openPending)
         s_net.InternetCloseHandle(request);
-    if (get->ownsSession)
+    if (get->ownsSession && !get->openPending)
         CloseHttpSession(get->internet);
     get->internet = nullptr;
     get->request = nullptr;

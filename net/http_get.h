@@ -67,6 +67,8 @@ struct HttpGet {
     const WCHAR* headers;  // extra headers of every request, or null
     WCHAR url[kUrlChars];  // the URL the request in use was made for
     bool ownsSession;      // the session is the GET's own, closed with it
+    bool openPending;      // an open was given up while WinINet still works on it:
+                           // its request and session are never closed
     HINTERNET request;
     WinInetShared* call;  // the record of the request in use
     BYTE* buffer;         // where reads write: made at the first, kept like a record
@@ -121,7 +123,11 @@ bool MayFollowRedirect(int redirect, INTERNET_SCHEME scheme, const WCHAR* host);
 HttpStep ReadHttpGet(HttpGet* get, const BYTE** data, DWORD* count);
 
 // Closes the request, and the session when it is the GET's own. The records
-// stay: WinINet may still call back into them.
+// stay: WinINet may still call back into them. An open given up while
+// pending is left alone, with its session (openPending tells the owner of a
+// shared one): Wine's open task goes on with the request's handle value, not
+// a reference, so closing the request or its session would free what the
+// task still uses and hand its value to the next handle made.
 void CloseHttpGet(HttpGet* get);
 
 // Reads the decimal number at the start of a header value; answers where it

@@ -14,6 +14,7 @@
 #include "support/set_later.h"
 
 #include <stdlib.h>
+#include <winsock2.h>
 #include <wininet.h>
 
 #include <string>
@@ -363,5 +364,41 @@ TEST(HttpGet, TheRecordsOutliveTheGetWhateverWinINetCallsBackLater)
         EXPECT_EQ(static_cast<DWORD>(MEM_COMMIT), pages.State);
         EXPECT_EQ(static_cast<DWORD>(PAGE_READWRITE), pages.Protect);
     }
+    CloseHandle(cancel);
+}
+
+TEST(HttpGet, AnOpenGivenUpIsLeftToWinINetWithItsSession)
+{
+    // A host that takes the connection and never answers: the open stays
+    // pending until Cancel gives it up. Wine's open task goes on with the
+    // request's handle value: closing the request or its session would free
+    // what the task still uses, and hand the value to the next handle made.
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(address);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), size));
+    ASSERT_EQ(0, listen(listener, 4));
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    std::wstring url = L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/m";
+    HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HttpGet get;
+    InitHttpGet(&get);
+    get.cancel = cancel;
+    {
+        SetLater pressed(cancel, 300);
+        EXPECT_EQ(kHttpCancelled, OpenHttpGet(&get, url.c_str(), nullptr));
+    }
+    EXPECT_TRUE(get.openPending);
+    HINTERNET session = get.internet;
+    CloseHttpGet(&get);
+    DWORD type = 0;
+    DWORD length = sizeof(type);
+    EXPECT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_HANDLE_TYPE, &type, &length))
+        << "the session of an open given up was closed";
+    closesocket(listener);
     CloseHandle(cancel);
 }
