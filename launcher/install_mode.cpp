@@ -28,19 +28,10 @@ InstallStep StepAfterDownload(bool cancelledByUser, bool saved)
     return saved ? kStartInstaller : kAskAfterFailure;
 }
 
-// Runs the download in the modal progress dialog and waits for its worker.
+// The modal progress dialog, then its worker, which install mode waits for.
 // A dialog that cannot be shown counts as a failed download.
-static void Download(DownloadJob& job)
+static void ShowDownload(DownloadJob& job)
 {
-    job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    job.signedIn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!job.cancel || !job.signedIn) {
-        if (job.cancel)
-            CloseHandle(job.cancel);
-        if (job.signedIn)
-            CloseHandle(job.signedIn);
-        return;
-    }
     ProgressDialog dialog = {};
     dialog.job = &job;
     INT_PTR shown = DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_DOWNLOAD_PROGRESS), nullptr,
@@ -54,8 +45,20 @@ static void Download(DownloadJob& job)
     }
     if (shown == -1)
         job.saved = false;
-    CloseHandle(job.cancel);
-    CloseHandle(job.signedIn);
+}
+
+// Runs the download with the job's two events: Cancel, and the dialog's
+// answer to a proxy sign-in.
+static void Download(DownloadJob& job)
+{
+    job.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    job.signedIn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (job.cancel && job.signedIn)
+        ShowDownload(job);
+    if (job.cancel)
+        CloseHandle(job.cancel);
+    if (job.signedIn)
+        CloseHandle(job.signedIn);
     job.cancel = nullptr;
     job.signedIn = nullptr;
 }

@@ -243,8 +243,11 @@ static void ReadResponse(HttpGet* get)
     QueryHeader(get->request, HTTP_QUERY_CONTENT_RANGE, response.contentRange, kHeaderChars);
     response.lastModifiedTime = QueryDate(get->request, HTTP_QUERY_LAST_MODIFIED);
     response.dateTime = QueryDate(get->request, HTTP_QUERY_DATE);
-    QueryHeader(get->request, HTTP_QUERY_PROXY_AUTHENTICATE, text, kUrlChars);
-    response.answerable = response.status == 407 && CanAnswerChallenge(text);
+    response.answerable = false;
+    if (response.status == 407) {
+        QueryHeader(get->request, HTTP_QUERY_PROXY_AUTHENTICATE, text, kUrlChars);
+        response.answerable = CanAnswerChallenge(text);
+    }
 }
 
 bool MayFollowRedirect(int redirect, INTERNET_SCHEME scheme, const WCHAR* host)
