@@ -22,20 +22,12 @@
 
 using loopback::Reply;
 
-typedef std::vector<std::string> Lines;
-
 namespace {
 
 const std::string kManifestPath = "/update/meridian_version.txt";
 const std::string kInstallerPath = "/downloads/corvidapp/pc/full";
 const char kZero[] = "RookMini: Download error, 0 bytes downloaded";
 const char kShort[] = "RookMini: Download error, final buffer size != content length";
-
-Lines operator+(Lines a, const Lines& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 }  // namespace
 

@@ -183,7 +183,6 @@ TEST(ProxySignIn, PromptsAtMostThreeTimesAndOnceWhenNoSignInCanAnswer)
 
 namespace {
 
-typedef std::vector<std::string> Lines;
 using loopback::Reply;
 
 std::string Pattern(size_t size, int seed)
@@ -272,12 +271,6 @@ const char kStalled[] = "RookMini: Download stalled, no data for 30 seconds.";
 const char kNoData[] = "RookMini: No download data";
 const char kOtherVersion[] = "RookMini: The rest sent is of another version, starting over.";
 const Lines kFailedTail = {"RookMini: Download failed.", std::string(kZero) + "\n", kNoData};
-
-Lines operator+(Lines a, const Lines& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 }  // namespace
 

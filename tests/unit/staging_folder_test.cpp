@@ -10,20 +10,12 @@
 #include <sddl.h>
 
 #include "support/debug_lines.h"
+#include "support/owners.h"
 
 #include <string>
 
 namespace {
 
-PSID Sid(const wchar_t* text)
-{
-    PSID sid = nullptr;
-    ConvertStringSidToSidW(text, &sid);
-    return sid;  // kept for the test program's life
-}
-PSID const kUser = Sid(L"S-1-5-21-1-2-3-1001");
-PSID const kStranger = Sid(L"S-1-5-21-1-2-3-1002");
-PSID const kAdministrators = Sid(L"S-1-5-32-544");
 PSID const kSystem = Sid(L"S-1-5-18");
 PSID const kTrustedInstaller =
     Sid(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
@@ -32,14 +24,6 @@ PSID const kUsers = Sid(L"S-1-5-32-545");
 
 const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 const DWORD kLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-
-LevelFacts Facts(DWORD pathAttributes, bool opened, DWORD heldAttributes, PSID owner)
-{
-    LevelFacts facts = {pathAttributes, opened, heldAttributes, owner != nullptr, {}};
-    if (owner)
-        CopySid(SECURITY_MAX_SID_SIZE, facts.owner, owner);
-    return facts;
-}
 
 }  // namespace
 

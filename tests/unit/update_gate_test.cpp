@@ -6,11 +6,11 @@
 #include "launcher/update_gate.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include "support/debug_lines.h"
 #include "support/loopback_server.h"
+#include "support/owners.h"
 #include "support/recorded_acts.h"
 #include "support/scratch_machine.h"
 
@@ -20,7 +20,6 @@
 #include <vector>
 
 using loopback::Reply;
-typedef std::vector<std::string> Lines;
 
 TEST(UpdateGate, DecimalConversionClampsTo32Bits)
 {
@@ -200,27 +199,13 @@ struct Ini {
 
 TEST(UpdateGate, TheIniFileCountsOnlyWhenItsChainIsTrusted)
 {
-    auto sid = [](const wchar_t* text) {
-        PSID sid = nullptr;
-        ConvertStringSidToSidW(text, &sid);
-        return sid;  // kept for the test program's life
-    };
-    static const PSID user = sid(L"S-1-5-21-1-2-3-1001");
-    static const PSID stranger = sid(L"S-1-5-21-1-2-3-1002");
-    static const PSID administrators = sid(L"S-1-5-32-544");
     PrivateSecurity security;
-    ASSERT_TRUE(BuildPrivateSecurity(&security, user));
+    ASSERT_TRUE(BuildPrivateSecurity(&security, kUser));
     const DWORD folder = FILE_ATTRIBUTE_DIRECTORY, file = FILE_ATTRIBUTE_ARCHIVE;
     const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
     auto level = [](DWORD attributes, PSID owner, DWORD held = 0) {
-        LevelFacts facts = {attributes,
-                            attributes != INVALID_FILE_ATTRIBUTES,
-                            held ? held : attributes,
-                            owner != nullptr,
-                            {}};
-        if (owner)
-            CopySid(SECURITY_MAX_SID_SIZE, facts.owner, owner);
-        return facts;
+        return Facts(attributes, attributes != INVALID_FILE_ATTRIBUTES, held ? held : attributes,
+                     owner);
     };
     struct Case {
         const char* label;
@@ -230,25 +215,25 @@ TEST(UpdateGate, TheIniFileCountsOnlyWhenItsChainIsTrusted)
     };
     // clang-format off
     const Case cases[] = {
-        {"every level the Administrators'", 0, level(folder, administrators), kIniTrusted},
-        {"the file the user's own", 3, level(file, user), kIniTrusted},
+        {"every level the Administrators'", 0, level(folder, kAdministrators), kIniTrusted},
+        {"the file the user's own", 3, level(file, kUser), kIniTrusted},
         {"a folder missing", 1, level(INVALID_FILE_ATTRIBUTES, nullptr), kIniAbsent},
         {"the file missing", 3, level(INVALID_FILE_ATTRIBUTES, nullptr), kIniAbsent},
-        {"a folder another user made", 0, level(folder, stranger), kIniUntrusted},
-        {"the file another user made", 3, level(file, stranger), kIniUntrusted},
+        {"a folder another user made", 0, level(folder, kStranger), kIniUntrusted},
+        {"the file another user made", 3, level(file, kStranger), kIniUntrusted},
         {"a folder owned by nobody known", 2, level(folder, nullptr), kIniUntrusted},
-        {"a folder that is a link", 1, level(folder | link, administrators), kIniUntrusted},
-        {"a folder that is a link, as its handle shows", 1, level(folder, administrators, folder | link), kIniUntrusted},
-        {"the file a link", 3, level(file | link, administrators), kIniUntrusted},
-        {"a folder where the file should be", 3, level(folder, administrators), kIniUntrusted},
-        {"a file where a folder should be", 2, level(file, administrators), kIniUntrusted},
+        {"a folder that is a link", 1, level(folder | link, kAdministrators), kIniUntrusted},
+        {"a folder that is a link, as its handle shows", 1, level(folder, kAdministrators, folder | link), kIniUntrusted},
+        {"the file a link", 3, level(file | link, kAdministrators), kIniUntrusted},
+        {"a folder where the file should be", 3, level(folder, kAdministrators), kIniUntrusted},
+        {"a file where a folder should be", 2, level(file, kAdministrators), kIniUntrusted},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         LevelFacts levels[kIniLevels] = {
-            level(folder, administrators), level(folder, administrators),
-            level(folder, administrators), level(file, administrators)};
+            level(folder, kAdministrators), level(folder, kAdministrators),
+            level(folder, kAdministrators), level(file, kAdministrators)};
         levels[c.changed] = c.facts;
         EXPECT_EQ(c.chain, JudgeIniChain(levels, security));
     }

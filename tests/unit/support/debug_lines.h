@@ -6,6 +6,15 @@
 #include <string>
 #include <vector>
 
+typedef std::vector<std::string> Lines;
+
+// One list of lines followed by another.
+inline Lines operator+(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class DebugLines {
   public:
     DebugLines();
